@@ -1,0 +1,75 @@
+# Set-up and everyday commands. Every target finds a CPython 3.13+ by itself,
+# creates .venv and installs what it needs.
+
+SHELL := /bin/bash
+VENV := .venv
+PY := $(VENV)/bin/python
+PIP := $(PY) -m pip
+STAMP := $(VENV)/.deps-stamp
+NATIVE_BUILD := build/native
+ASAN_BUILD := build/asan
+JOBS ?= 2
+
+.PHONY: all venv build demo test test-python test-native test-asan bench fuzz clean
+
+all: build
+
+$(PY):
+	@py=$$(scripts/find-python.sh) && echo "using $$py" && "$$py" -m venv $(VENV)
+	$(PIP) install -q --upgrade pip
+
+$(STAMP): $(PY) requirements/test.txt
+	$(PIP) install -q -r requirements/test.txt
+	touch $(STAMP)
+
+venv: $(STAMP)
+
+# Optimised release build, installed into the virtual environment.
+build: $(STAMP)
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PIP) install -q --no-build-isolation --no-deps .
+
+demo: build
+	$(PY) examples/quickstart.py
+
+test: test-python test-native test-asan
+
+test-python: build native-testing-module
+	PYTHONPATH=$(NATIVE_BUILD)/testing $(PY) -m pytest tests/python
+
+# Native unit tests of the pure library, and the test-only module.
+$(NATIVE_BUILD)/build.ninja: $(STAMP) CMakeLists.txt
+	$(VENV)/bin/cmake -S . -B $(NATIVE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZEMBRA_NATIVE_TESTS=ON -DPython_EXECUTABLE=$(abspath $(PY))
+
+native-testing-module: $(NATIVE_BUILD)/build.ninja
+	$(VENV)/bin/cmake --build $(NATIVE_BUILD) -j $(JOBS) --target _zembra_testing
+	mkdir -p $(NATIVE_BUILD)/testing && cp $(NATIVE_BUILD)/_zembra_testing*.so $(NATIVE_BUILD)/testing/
+
+test-native: $(NATIVE_BUILD)/build.ninja
+	$(VENV)/bin/cmake --build $(NATIVE_BUILD) -j $(JOBS) --target native_tests
+	@set -e; for t in $(NATIVE_BUILD)/*_test; do echo "== $$t"; "$$t"; done
+
+# The extension built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# the whole pytest suite run against it with the sanitizer runtime preloaded.
+test-asan: $(STAMP)
+	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEMBRA_SANITIZE=ON \
+	  -DZEMBRA_NATIVE_TESTS=ON -DPython_EXECUTABLE=$(abspath $(PY))
+	$(VENV)/bin/cmake --build $(ASAN_BUILD) -j $(JOBS) --target _native _zembra_testing
+	rm -rf $(ASAN_BUILD)/stage && mkdir -p $(ASAN_BUILD)/stage
+	cp -r python/zembra_core python/zembra_django $(ASAN_BUILD)/stage/
+	cp $(ASAN_BUILD)/_native*.so $(ASAN_BUILD)/stage/zembra_core/
+	cp $(ASAN_BUILD)/_zembra_testing*.so $(ASAN_BUILD)/stage/
+	LD_PRELOAD=$$(g++ -print-file-name=libasan.so) \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_BUILD)/stage ZEMBRA_EXPECT_STAGE=$(ASAN_BUILD)/stage \
+	$(PY) -m pytest tests/python -p no:cacheprovider
+
+bench: build
+	$(PIP) install -q -r requirements/bench.txt
+	$(PY) benchmarks/run_all.py
+
+fuzz:
+	fuzz/run.sh
+
+clean:
+	rm -rf build _skbuild

@@ -1,0 +1,89 @@
+// A test-only module (never installed) that reaches parts of the calling
+// frame no public entry point can trigger on purpose.
+#include <new>
+#include <stdexcept>
+
+#include "binding/frame.h"
+#include "binding/module_builder.h"
+#include "binding/panic.h"
+#include "common/fault.h"
+
+namespace zembra::py {
+namespace {
+
+constexpr const char* kMessageParam[] = {"message"};
+constexpr CallSignature kFaultSig{"fault", nullptr, kMessageParam, 1, {}};
+
+Result<Object> fault_body(PyObject*, Slots slots) {
+  if (slots[0] == Py_None) throw 42;  // a fault that carries no text
+  raise_fault(PyUnicode_AsUTF8(slots[0]));
+}
+
+Result<Object> bad_alloc_body(PyObject*, Slots) { throw std::bad_alloc(); }
+
+Result<Object> panic_type_body(PyObject*, Slots) {
+  return checked(Py_NewRef(panic_exception_type()));
+}
+
+// Calls back into Python; a PanicException coming back is resumed.
+Result<Object> call_body(PyObject*, Slots slots) { return checked(PyObject_CallNoArgs(slots[0])); }
+
+constexpr const char* kNoParams[] = {""};
+constexpr CallSignature kBadAllocSig{"bad_alloc", nullptr, std::span<const char* const>(kNoParams, 0), 0, {}};
+constexpr CallSignature kPanicTypeSig{"panic_type", nullptr, std::span<const char* const>(kNoParams, 0), 0, {}};
+constexpr const char* kCallableParam[] = {"callable"};
+constexpr CallSignature kCallSig{"call", nullptr, kCallableParam, 1, {}};
+
+// Exercises every binding message: a, b required; c optional; *, d, e.
+constexpr const char* kBindPositional[] = {"a", "b", "c"};
+constexpr KeywordOnly kBindKeywords[] = {{"d", false}, {"e", true}};
+constexpr CallSignature kBindSig{"bind", nullptr, kBindPositional, 2, kBindKeywords};
+Result<Object> bind_body(PyObject*, Slots slots) {
+  Object out = Object::steal(PyTuple_New(static_cast<Py_ssize_t>(slots.size())));
+  if (!out) return python_error();
+  for (std::size_t i = 0; i < slots.size(); ++i)
+    PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), Py_NewRef(slots[i] ? slots[i] : Py_None));
+  return out;
+}
+
+constexpr const char* kFourPositional[] = {"w", "x", "y", "z"};
+constexpr CallSignature kFourSig{"four", nullptr, kFourPositional, 4, {}};
+
+PyMethodDef kMethods[] = {
+    {"fault", fast_method<kFaultSig, fault_body>(), METH_FASTCALL | METH_KEYWORDS,
+     nullptr},
+    {"bad_alloc", fast_method<kBadAllocSig, bad_alloc_body>(),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"panic_type", fast_method<kPanicTypeSig, panic_type_body>(),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"call", fast_method<kCallSig, call_body>(), METH_FASTCALL | METH_KEYWORDS,
+     nullptr},
+    {"bind", fast_method<kBindSig, bind_body>(), METH_FASTCALL | METH_KEYWORDS,
+     nullptr},
+    {"four", fast_method<kFourSig, bind_body>(), METH_FASTCALL | METH_KEYWORDS,
+     nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+Status register_testing(PyObject* module) {
+  for (PyMethodDef* def = kMethods; def->ml_name; ++def) ZB_CHECK_OK(add_function(module, def));
+  return {};
+}
+
+int exec_testing(PyObject* module) noexcept { return execute_module(module, register_testing); }
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_testing)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef kModule = {PyModuleDef_HEAD_INIT, "_zembra_testing", nullptr, 0, nullptr, kSlots,
+                       nullptr,               nullptr,           nullptr};
+
+}  // namespace
+}  // namespace zembra::py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__zembra_testing(void) {
+  return PyModuleDef_Init(&zembra::py::kModule);
+}

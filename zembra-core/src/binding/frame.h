@@ -1,0 +1,117 @@
+// The calling frame every function, constructor, property and repr of both
+// modules goes through: argument binding with interpreter-style messages, a
+// fault trap around the body, and the one place where errors are raised.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+
+#include "binding/error.h"
+
+namespace zembra::py {
+
+struct KeywordOnly {
+  const char* name;
+  bool required;
+};
+
+struct CallSignature {
+  const char* function;    // "validate", or "__new__" for a constructor
+  const char* class_name;  // the class of a constructor, else nullptr
+  std::span<const char* const> positional;
+  std::size_t required_positional;
+  std::span<const KeywordOnly> keyword_only;
+
+  constexpr std::size_t slot_count() const { return positional.size() + keyword_only.size(); }
+};
+
+// One borrowed object per parameter (positional first, then keyword-only);
+// nullptr when the argument was not given.
+using Slots = std::span<PyObject*>;
+
+// Binds a vectorcall (positional array plus a tuple of keyword names).
+// Allocates nothing unless an error message is built.
+Status bind_arguments(const CallSignature& sig, PyObject* const* args, std::size_t nargs,
+                      PyObject* kwnames, Slots slots);
+// Binds a constructor call (positional tuple plus keyword dict).
+Status bind_arguments(const CallSignature& sig, PyObject* args, PyObject* kwargs, Slots slots);
+
+// Counts how deeply the current thread is inside the frame.
+class FrameScope {
+ public:
+  FrameScope() noexcept;
+  ~FrameScope();
+  FrameScope(const FrameScope&) = delete;
+  FrameScope& operator=(const FrameScope&) = delete;
+  static int depth() noexcept;
+};
+
+// Raises the in-flight C++ exception as PanicException. Must be called from
+// a catch block; a second fault while doing so ends the process.
+void raise_current_fault() noexcept;
+
+// Runs a body that yields a new object; returns it, or null with the error
+// raised. C++ exceptions thrown by the body become PanicException.
+template <class Body>
+PyObject* run_guarded(Body&& body) noexcept {
+  FrameScope scope;
+  try {
+    Result<Object> result = body();
+    if (result) {
+      PyObject* out = std::move(result).value().release();
+      if (out) return out;
+      raise_error(Error{PythonRaised{}});
+      return nullptr;
+    }
+    raise_error(std::move(result).error());
+  } catch (...) {
+    raise_current_fault();
+  }
+  return nullptr;
+}
+
+// The same for bodies that yield a count (__len__) or a status (module exec).
+template <class Body>
+Py_ssize_t run_guarded_size(Body&& body) noexcept {
+  FrameScope scope;
+  try {
+    Result<Py_ssize_t> result = body();
+    if (result) return *result;
+    raise_error(std::move(result).error());
+  } catch (...) {
+    raise_current_fault();
+  }
+  return -1;
+}
+
+// Entry point for a module function with the fast calling convention.
+// Body: Result<Object>(PyObject* module, Slots slots).
+template <const CallSignature& Sig, auto Body>
+PyObject* fast_function(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
+                        PyObject* kwnames) noexcept {
+  return run_guarded([&]() -> Result<Object> {
+    std::array<PyObject*, Sig.slot_count()> slots{};
+    ZB_CHECK_OK(bind_arguments(Sig, args, PyVectorcall_NARGS(nargsf), kwnames, slots));
+    return Body(module, Slots(slots));
+  });
+}
+
+// Entry point for a type's tp_new. Body: Result<Object>(PyTypeObject*, Slots).
+template <const CallSignature& Sig, auto Body>
+PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return run_guarded([&]() -> Result<Object> {
+    std::array<PyObject*, Sig.slot_count()> slots{};
+    ZB_CHECK_OK(bind_arguments(Sig, args, kwargs, slots));
+    return Body(type, Slots(slots));
+  });
+}
+
+// A method table entry's function pointer for an entry of the fast calling
+// convention with keywords (the table stores every kind under one type).
+template <const CallSignature& Sig, auto Body>
+constexpr PyCFunction fast_method() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fast_function<Sig, Body>));
+}
+
+}  // namespace zembra::py

@@ -1,0 +1,34 @@
+// Filling a module: every added name is also appended to __all__.
+#pragma once
+
+#include "binding/error.h"
+#include "binding/frame.h"
+
+namespace zembra::py {
+
+Status add_public_name(PyObject* module, const char* name, Object value);
+// def must outlive the module (a static table entry).
+Status add_function(PyObject* module, PyMethodDef* def);
+Status add_type(PyObject* module, const char* name, PyTypeObject* type);
+
+Unexpected<PythonRaised> wrong_type_module(PyObject* obj);
+
+// The body of a module's execution slot: checks that it got a module, then
+// runs the registration steps in order.
+template <class Register>
+int execute_module(PyObject* module, Register&& register_all) noexcept {
+  Py_ssize_t rc = run_guarded_size([&]() -> Result<Py_ssize_t> {
+    if (!PyModule_Check(module)) {
+      (void)wrong_type_module(module);
+      return python_error();
+    }
+    ZB_CHECK_OK(register_all(module));
+    return 0;
+  });
+  return rc < 0 ? -1 : 0;
+}
+
+// Creates a heap type once per process; later calls return the same object.
+PyTypeObject* create_type_once(PyTypeObject*& cell, PyType_Spec* spec);
+
+}  // namespace zembra::py

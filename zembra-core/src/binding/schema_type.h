@@ -1,0 +1,24 @@
+// The Schema class: a dict of named Fields compiled once.
+#pragma once
+
+#include <vector>
+
+#include "binding/error.h"
+#include "model/compiled_schema.h"
+
+namespace zembra::py {
+
+struct SchemaObject {
+  PyObject_HEAD
+  CompiledSchema schema;
+  // The field names as interned str objects, made once so that per-call dict
+  // lookups compare by identity.
+  std::vector<Object> keys;
+};
+
+PyTypeObject* schema_type();
+
+// The schema argument of a module function (checked by the caller's frame).
+Result<const SchemaObject*> to_schema(PyObject* obj);
+
+}  // namespace zembra::py

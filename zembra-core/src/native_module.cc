@@ -1,0 +1,54 @@
+// The _native module: definition, initialisers and registration order.
+#include "binding/core_functions.h"
+#include "binding/field_type.h"
+#include "binding/module_builder.h"
+#include "binding/schema_type.h"
+
+namespace zembra::py {
+namespace {
+
+Status register_native(PyObject* module) {
+  ZB_CHECK_OK(add_type(module, "Schema", schema_type()));
+  ZB_CHECK_OK(add_type(module, "Field", field_type()));
+  for (PyMethodDef* def : {&kSerializeDef, &kSerializeManyDef, &kValidateDef, &kValidateManyDef,
+                           &kValidateNamesBatchDef, &kValidateIdsBatchDef, &kComputeRiskBatchDef,
+                           &kBatchStatsDef, &kCoreVersionDef}) {
+    ZB_CHECK_OK(add_function(module, def));
+  }
+  return {};
+}
+
+int exec_native(PyObject* module) noexcept { return execute_module(module, register_native); }
+
+PyModuleDef_Slot kNativeSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_native)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef kNativeModule = {
+    PyModuleDef_HEAD_INIT,
+    "_native",
+    "The native extension module.",
+    0,
+    nullptr,
+    kNativeSlots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace zembra::py
+
+extern "C" {
+
+__attribute__((visibility("default"))) PyObject* PyInit__native(void) {
+  return PyModuleDef_Init(&zembra::py::kNativeModule);
+}
+
+__attribute__((visibility("default"))) PyModuleDef_Slot* PyModExport__native(void) {
+  return zembra::py::kNativeSlots;
+}
+
+}
