@@ -7,7 +7,12 @@ namespace {
 constexpr const char* kVersion = "1.0.1";
 
 PyObject* core_version(PyObject*, PyObject*) noexcept {
-  return run_guarded([]() -> Result<Object> { return checked(PyUnicode_FromString(kVersion)); });
+  return run_guarded([]() -> Result<Object> {
+    // Interned once; every call hands out the same str.
+    static PyObject* text = PyUnicode_InternFromString(kVersion);
+    if (!text) return python_error();
+    return Object::borrow(text);
+  });
 }
 
 }  // namespace
