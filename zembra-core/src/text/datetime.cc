@@ -27,29 +27,39 @@ constexpr std::uint32_t kPow10[10] = {1,      10,      100,      1000,      1000
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Reads left to right over the text; each step reports the first problem met.
+// Reads left to right over the text. The first problem met is kept and every
+// later step does nothing, so a reader is a straight sequence of steps with
+// one check at the end (cheaper than branching on a result per field).
 class Cursor {
  public:
   explicit Cursor(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
 
-  bool at_end() const { return p_ == end_; }
-  char peek() const { return *p_; }
-  void skip() { ++p_; }
+  bool failed() const { return error_set_; }
+  E error() const { return error_; }
 
-  Expected<void, E> literal(char c) {
-    if (at_end()) return fail(E::TooShort);
-    if (*p_ != c) return fail(E::Invalid);
+  void literal(char c) {
+    if (error_set_) return;
+    if (p_ == end_) return set(E::TooShort);
+    if (*p_ != c) return set(E::Invalid);
     ++p_;
-    return {};
+  }
+
+  // The RFC 3339 date/time separator: T, t or a space.
+  void separator() {
+    if (error_set_) return;
+    if (p_ == end_) return set(E::TooShort);
+    if (*p_ != 'T' && *p_ != 't' && *p_ != ' ') return set(E::Invalid);
+    ++p_;
   }
 
   // min..max decimal digits (max <= 9, so no overflow).
-  Expected<std::uint32_t, E> digits(int min, int max) {
+  std::uint32_t digits(int min, int max) {
+    if (error_set_) return 0;
     std::uint32_t value = 0;
     for (int n = 0; n < max; ++n, ++p_) {
-      if (at_end() || !is_digit(*p_)) {
-        if (n >= min) return value;
-        return fail(at_end() ? E::TooShort : E::Invalid);
+      if (p_ == end_ || !is_digit(*p_)) {
+        if (n < min) set(p_ == end_ ? E::TooShort : E::Invalid);
+        return value;
       }
       value = value * 10 + std::uint32_t(*p_ - '0');
     }
@@ -57,47 +67,76 @@ class Cursor {
   }
 
   // digits(min, max) that must also lie in lo..hi.
-  Expected<std::uint8_t, E> field(int min, int max, std::uint32_t lo, std::uint32_t hi) {
-    ZB_TRY(std::uint32_t value, digits(min, max));
-    if (value < lo || value > hi) return fail(E::OutOfRange);
+  std::uint8_t field(int min, int max, std::uint32_t lo, std::uint32_t hi) {
+    const std::uint32_t value = digits(min, max);
+    if (!error_set_ && (value < lo || value > hi)) set(E::OutOfRange);
     return std::uint8_t(value);
   }
 
   // "." then 1..9 digits scaled to nanoseconds; later digits are skipped.
   // Absent (no ".") reads as zero.
-  Expected<std::uint32_t, E> fraction() {
-    if (at_end() || *p_ != '.') return 0u;
+  std::uint32_t fraction() {
+    if (error_set_ || p_ == end_ || *p_ != '.') return 0;
     ++p_;
     const char* start = p_;
-    ZB_TRY(std::uint32_t value, digits(1, 9));
-    std::uint32_t nanos = value * kPow10[9 - (p_ - start)];
-    while (!at_end() && is_digit(*p_)) ++p_;
+    const std::uint32_t value = digits(1, 9);
+    if (error_set_) return 0;
+    const std::uint32_t nanos = value * kPow10[9 - (p_ - start)];
+    while (p_ != end_ && is_digit(*p_)) ++p_;
     return nanos;
   }
 
   // Up to four digits, or a sign and any number of digits; must fit 32 bits.
-  Expected<std::int32_t, E> year() {
-    if (at_end()) return fail(E::TooShort);
-    if (*p_ != '+' && *p_ != '-') {
-      ZB_TRY(std::uint32_t value, digits(1, 4));
-      return std::int32_t(value);
-    }
+  std::int32_t year() {
+    if (error_set_) return 0;
+    if (p_ == end_) return set(E::TooShort), 0;
+    if (*p_ != '+' && *p_ != '-') return std::int32_t(digits(1, 4));
     const bool negative = *p_ == '-';
     ++p_;
     const std::int64_t limit = negative ? std::int64_t(1) << 31 : (std::int64_t(1) << 31) - 1;
     std::int64_t value = 0;
     int n = 0;
-    for (; !at_end() && is_digit(*p_); ++p_, ++n) {
+    for (; p_ != end_ && is_digit(*p_); ++p_, ++n) {
       value = value * 10 + (*p_ - '0');
-      if (value > limit) return fail(E::OutOfRange);
+      if (value > limit) return set(E::OutOfRange), 0;
     }
-    if (n == 0) return fail(at_end() ? E::TooShort : E::Invalid);
+    if (n == 0) return set(p_ == end_ ? E::TooShort : E::Invalid), 0;
     return std::int32_t(negative ? -value : value);
   }
 
+  // Offset in seconds east of UTC: Z/z, or a sign, two-digit hours (<= 23),
+  // ":" and two-digit minutes (<= 59).
+  std::int32_t offset() {
+    if (error_set_) return 0;
+    if (p_ == end_) return set(E::TooShort), 0;
+    const char sign = *p_;
+    if (sign == 'Z' || sign == 'z') return ++p_, 0;
+    if (sign != '+' && sign != '-') return set(E::Invalid), 0;
+    ++p_;
+    const std::uint32_t hours = digits(2, 2);
+    literal(':');
+    const std::uint32_t minutes = digits(2, 2);
+    if (error_set_) return 0;
+    if (hours > 23 || minutes > 59) return set(E::OutOfRange), 0;
+    const std::int32_t seconds = std::int32_t(hours * 3600 + minutes * 60);
+    return sign == '-' ? -seconds : seconds;
+  }
+
+  // Nothing may follow what was read.
+  void finish() {
+    if (!error_set_ && p_ != end_) set(E::TooLong);
+  }
+
  private:
+  void set(E error) {
+    error_ = error;
+    error_set_ = true;
+  }
+
   const char* p_;
   const char* end_;
+  E error_ = E::Invalid;
+  bool error_set_ = false;
 };
 
 // Fields as read, before they are combined into a value.
@@ -109,10 +148,7 @@ struct Fields {
   bool has_time = false;
 };
 
-Expected<void, E> check_day(const Date& date) {
-  if (date.day > days_in_month(date.year, date.month)) return fail(E::Impossible);
-  return {};
-}
+bool day_exists(const Date& date) { return date.day <= days_in_month(date.year, date.month); }
 
 // A leap second is held as the last instant of second 59 (see the header).
 Time make_time(const Fields& f) {
@@ -133,44 +169,44 @@ std::string_view pattern_items(DateTimePattern pattern) {
   return {};
 }
 
-Expected<Fields, E> read_pattern(std::string_view text, DateTimePattern pattern) {
-  std::string_view items = pattern_items(pattern);
-  if (items.empty()) return fail(E::BadFormat);
+// Reads the whole text against the pattern; on failure returns false and
+// sets `error`.
+bool read_pattern(std::string_view text, DateTimePattern pattern, Fields& f, E& error) {
+  const std::string_view items = pattern_items(pattern);
+  if (items.empty()) {
+    error = E::BadFormat;
+    return false;
+  }
   Cursor in(text);
-  Fields f;
   for (char item : items) {
     switch (item) {
-      case 'Y': {
-        ZB_TRY(f.date.year, in.year());
-        f.has_date = true;
-        break;
-      }
-      case 'm': { ZB_TRY(f.date.month, in.field(1, 2, 1, 12)); break; }
-      case 'd': { ZB_TRY(f.date.day, in.field(1, 2, 1, 31)); break; }
-      case 'H': {
-        ZB_TRY(f.hour, in.field(1, 2, 0, 23));
-        f.has_time = true;
-        break;
-      }
-      case 'M': { ZB_TRY(f.minute, in.field(1, 2, 0, 59)); break; }
-      case 'S': { ZB_TRY(f.second, in.field(1, 2, 0, 60)); break; }
-      case 'f': { ZB_TRY(f.nanos, in.fraction()); break; }
-      default: ZB_CHECK_OK(in.literal(item));
+      case 'Y': f.date.year = in.year(), f.has_date = true; break;
+      case 'm': f.date.month = in.field(1, 2, 1, 12); break;
+      case 'd': f.date.day = in.field(1, 2, 1, 31); break;
+      case 'H': f.hour = in.field(1, 2, 0, 23), f.has_time = true; break;
+      case 'M': f.minute = in.field(1, 2, 0, 59); break;
+      case 'S': f.second = in.field(1, 2, 0, 60); break;
+      case 'f': f.nanos = in.fraction(); break;
+      default: in.literal(item);
     }
   }
-  if (!in.at_end()) return fail(E::TooLong);
-  return f;
+  in.finish();
+  error = in.error();
+  return !in.failed();
 }
 
-Expected<Date, E> resolve_date(const Fields& f) {
-  if (!f.has_date) return fail(E::NotEnough);
-  ZB_CHECK_OK(check_day(f.date));
-  return f.date;
-}
-
-Expected<Time, E> resolve_time(const Fields& f) {
-  if (!f.has_time) return fail(E::NotEnough);
-  return make_time(f);
+// The date, then the time: the first part missing or impossible decides.
+bool complete(const Fields& f, bool want_date, bool want_time, E& error) {
+  if (want_date && !f.has_date) {
+    error = E::NotEnough;
+  } else if (want_date && !day_exists(f.date)) {
+    error = E::Impossible;
+  } else if (want_time && !f.has_time) {
+    error = E::NotEnough;
+  } else {
+    return true;
+  }
+  return false;
 }
 
 void previous_day(Date& d) {
@@ -191,74 +227,57 @@ void next_day(Date& d) {
   }
 }
 
-// Offset in seconds east of UTC: Z/z, or a sign, two-digit hours (<= 23),
-// ":" and two-digit minutes (<= 59).
-Expected<std::int32_t, E> read_offset(Cursor& in) {
-  if (in.at_end()) return fail(E::TooShort);
-  const char c = in.peek();
-  if (c == 'Z' || c == 'z') {
-    in.skip();
-    return 0;
-  }
-  if (c != '+' && c != '-') return fail(E::Invalid);
-  in.skip();
-  ZB_TRY(std::uint32_t hours, in.digits(2, 2));
-  ZB_CHECK_OK(in.literal(':'));
-  ZB_TRY(std::uint32_t minutes, in.digits(2, 2));
-  if (hours > 23 || minutes > 59) return fail(E::OutOfRange);
-  const std::int32_t seconds = std::int32_t(hours * 3600 + minutes * 60);
-  return c == '-' ? -seconds : seconds;
-}
-
 }  // namespace
 
 Expected<Date, E> parse_date(std::string_view text, DateTimePattern pattern) {
-  ZB_TRY(Fields f, read_pattern(text, pattern));
-  return resolve_date(f);
+  Fields f;
+  E error = E::Invalid;
+  if (!read_pattern(text, pattern, f, error) || !complete(f, true, false, error)) return fail(error);
+  return f.date;
 }
 
 Expected<Time, E> parse_time(std::string_view text, DateTimePattern pattern) {
-  ZB_TRY(Fields f, read_pattern(text, pattern));
-  return resolve_time(f);
+  Fields f;
+  E error = E::Invalid;
+  if (!read_pattern(text, pattern, f, error) || !complete(f, false, true, error)) return fail(error);
+  return make_time(f);
 }
 
 Expected<DateTime, E> parse_datetime(std::string_view text, DateTimePattern pattern) {
-  ZB_TRY(Fields f, read_pattern(text, pattern));
-  ZB_TRY(Date date, resolve_date(f));
-  ZB_TRY(Time time, resolve_time(f));
-  return DateTime{date, time};
+  Fields f;
+  E error = E::Invalid;
+  if (!read_pattern(text, pattern, f, error) || !complete(f, true, true, error)) return fail(error);
+  return DateTime{f.date, make_time(f)};
 }
 
 Expected<DateTime, E> parse_rfc3339(std::string_view text) {
   Cursor in(text);
   Fields f;
-  ZB_TRY(std::uint32_t year, in.digits(4, 4));
-  f.date.year = std::int32_t(year);
-  ZB_CHECK_OK(in.literal('-'));
-  ZB_TRY(f.date.month, in.field(2, 2, 1, 12));
-  ZB_CHECK_OK(in.literal('-'));
-  ZB_TRY(f.date.day, in.field(2, 2, 1, 31));
-  if (in.at_end()) return fail(E::TooShort);
-  if (in.peek() != 'T' && in.peek() != 't' && in.peek() != ' ') return fail(E::Invalid);
-  in.skip();
-  ZB_TRY(f.hour, in.field(2, 2, 0, 23));
-  ZB_CHECK_OK(in.literal(':'));
-  ZB_TRY(f.minute, in.field(2, 2, 0, 59));
-  ZB_CHECK_OK(in.literal(':'));
-  ZB_TRY(f.second, in.field(2, 2, 0, 60));
-  ZB_TRY(f.nanos, in.fraction());
-  ZB_TRY(std::int32_t offset, read_offset(in));
-  if (!in.at_end()) return fail(E::TooLong);
-  ZB_CHECK_OK(check_day(f.date));
+  f.date.year = std::int32_t(in.digits(4, 4));
+  in.literal('-');
+  f.date.month = in.field(2, 2, 1, 12);
+  in.literal('-');
+  f.date.day = in.field(2, 2, 1, 31);
+  in.separator();
+  f.hour = in.field(2, 2, 0, 23);
+  in.literal(':');
+  f.minute = in.field(2, 2, 0, 59);
+  in.literal(':');
+  f.second = in.field(2, 2, 0, 60);
+  f.nanos = in.fraction();
+  const std::int32_t offset = in.offset();
+  in.finish();
+  if (in.failed()) return fail(in.error());
+  if (!day_exists(f.date)) return fail(E::Impossible);
 
   DateTime result{f.date, make_time(f)};
   // |offset| < one day, so at most one day boundary is crossed.
   std::int32_t utc = std::int32_t(result.time.seconds) - offset;
   if (utc < 0) {
-    utc += kSecondsPerDay;
+    utc += std::int32_t(kSecondsPerDay);
     previous_day(result.date);
   } else if (utc >= std::int32_t(kSecondsPerDay)) {
-    utc -= kSecondsPerDay;
+    utc -= std::int32_t(kSecondsPerDay);
     next_day(result.date);
   }
   result.time.seconds = std::uint32_t(utc);
@@ -281,7 +300,7 @@ char* put2(char* p, std::uint32_t v) {
   return p + 2;
 }
 
-// At least `width` digits, zero-padded.
+// Any width: years outside 0..9999 are rare, so a plain loop is fine here.
 char* put_padded(char* p, std::uint32_t v, int width) {
   char tmp[10];
   int n = 0;
@@ -296,7 +315,7 @@ char* put_padded(char* p, std::uint32_t v, int width) {
 
 char* put_date(char* p, const Date& d) {
   if (d.year >= 0 && d.year <= 9999) {
-    p = put_padded(p, std::uint32_t(d.year), 4);
+    p = put2(put2(p, std::uint32_t(d.year) / 100), std::uint32_t(d.year));
   } else {
     *p++ = d.year < 0 ? '-' : '+';
     const std::int64_t y = d.year;
@@ -318,9 +337,17 @@ char* put_time(char* p, const Time& t) {
   const std::uint32_t nanos = t.nanos % kPow10[9];
   if (nanos == 0) return p;
   *p++ = '.';
-  if (nanos % 1'000'000 == 0) return put_padded(p, nanos / 1'000'000, 3);
-  if (nanos % 1'000 == 0) return put_padded(p, nanos / 1'000, 6);
-  return put_padded(p, nanos, 9);
+  if (nanos % 1'000'000 == 0) {
+    const std::uint32_t ms = nanos / 1'000'000;
+    *p++ = char('0' + ms / 100);
+    return put2(p, ms);
+  }
+  if (nanos % 1'000 == 0) {
+    const std::uint32_t us = nanos / 1'000;
+    return put2(put2(put2(p, us / 10000), us / 100), us);
+  }
+  *p++ = char('0' + nanos / 100'000'000);
+  return put2(put2(put2(put2(p, nanos / 1'000'000), nanos / 10'000), nanos / 100), nanos);
 }
 
 }  // namespace
