@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace zembra::text {
@@ -146,9 +147,9 @@ Expected<Decimal, DecimalError> parse_decimal(std::string_view text, DecimalMode
 
 unsigned decimal_digit_count(const Decimal& value) {
   u128 m = value.mantissa | 1;  // zero has one digit, like one
-  std::uint64_t hi = static_cast<std::uint64_t>(m >> 64);
-  unsigned bits = hi != 0 ? 128 - __builtin_clzll(hi)
-                          : 64 - __builtin_clzll(static_cast<std::uint64_t>(m));
+  auto hi = static_cast<std::uint64_t>(m >> 64);
+  unsigned bits = hi != 0 ? 64 + static_cast<unsigned>(std::bit_width(hi))
+                          : static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(m)));
   // bits * log10(2), then one correction step against the exact power.
   unsigned t = (bits * 1233) >> 12;
   return t - (value.mantissa < kPow10[t] && value.mantissa != 0 ? 1 : 0) + 1;

@@ -10,9 +10,8 @@ constexpr std::uint8_t kNotHex = 0xFF;
 constexpr auto kHexValue = [] {
   std::array<std::uint8_t, 256> t{};
   for (auto& v : t) v = kNotHex;
-  for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<std::uint8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<std::uint8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+  for (unsigned i = 0; i < 10; ++i) t['0' + i] = static_cast<std::uint8_t>(i);
+  for (unsigned i = 0; i < 6; ++i) t['a' + i] = t['A' + i] = static_cast<std::uint8_t>(10 + i);
   return t;
 }();
 
