@@ -256,6 +256,26 @@ TEST_CASE("objects keep unique keys in byte order") {
   }
 }
 
+TEST_CASE("sibling containers and large objects are built independently") {
+  // Containers at one depth share scratch space; nothing may leak between them.
+  const JsonValue one = std::int64_t{1}, two = std::int64_t{2};
+  CHECK(parses_to(R"([{"b":1,"a":2},{"c":1},{},[1,2],[2],{"a":1,"a":2}])",
+                  JsonArray{JsonObject{{"a", two}, {"b", one}}, JsonObject{{"c", one}}, JsonObject{},
+                            JsonArray{one, two}, JsonArray{two}, JsonObject{{"a", two}}}));
+
+  // Past the small-object size: 100 keys written in descending order, each
+  // repeated with a later value that must win.
+  std::string text = "{";
+  JsonObject expected;
+  for (int i = 99; i >= 0; --i) {
+    const std::string key = "k" + std::to_string(1000 + i);
+    text += "\"" + key + "\":" + std::to_string(i) + ",\"" + key + "\":" + std::to_string(-i) + ",";
+    expected.emplace(expected.begin(), key, JsonValue(std::int64_t{-i}));  // ascending: equal-length keys
+  }
+  text.back() = '}';
+  CHECK(parses_to(text, JsonValue(expected)));
+}
+
 TEST_CASE("documents as the standard encoder writes them") {
   const std::string_view text =
       R"({"tags": ["x", "y"], "id": 7, "score": 0.25, "meta": {"ok": true, "none": null, "n": []}, "e": {}})";

@@ -159,35 +159,69 @@ long long leading_digit_exponent(const char* p, const char* end) {
   return negative ? exponent - written : exponent + written;
 }
 
-// Sorts members by key bytes and keeps the last of equal keys.
-JsonObject finish_object(JsonObject members) {
-  const auto key_less = [](const auto& a, const auto& b) { return a.first < b.first; };
-  if (std::adjacent_find(members.begin(), members.end(), [&](const auto& a, const auto& b) {
-        return !key_less(a, b);
-      }) == members.end()) {
-    return members;  // already strictly ascending, the common case for generated text
-  }
-  std::stable_sort(members.begin(), members.end(), key_less);
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    if (kept > 0 && members[kept - 1].first == members[i].first) {
-      members[kept - 1].second = std::move(members[i].second);
-    } else if (kept != i) {
-      members[kept++] = std::move(members[i]);
-    } else {
-      ++kept;
-    }
-  }
-  members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
-  return members;
-}
-
-// One open array or object.
+// One open array or object. Its vectors are scratch space reused by every
+// container met at this depth; a closed container gets an exact-size copy, so
+// growth reallocations are paid once per depth rather than once per container.
 struct Frame {
   bool is_object = false;
   JsonArray items;
   JsonObject members;
-  std::string key;  // of the member whose value is being read
+  std::vector<std::size_t> order;  // member indices, sorted by key
+  std::string key;                 // of the member whose value is being read
+
+  template <class T>
+  void store(T&& value) {
+    if (is_object) {
+      members.emplace_back(std::move(key), std::forward<T>(value));
+    } else {
+      items.emplace_back(std::forward<T>(value));
+    }
+  }
+
+  JsonArray take_array() {
+    JsonArray out(std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
+    items.clear();
+    return out;
+  }
+
+  // Members in ascending key-byte order; of equal keys the last one read wins.
+  JsonObject take_object() {
+    JsonObject out;
+    out.reserve(members.size());
+    const auto key_less = [](const auto& a, const auto& b) { return a.first < b.first; };
+    const auto not_ascending = [&](const auto& a, const auto& b) { return !key_less(a, b); };
+    if (std::adjacent_find(members.begin(), members.end(), not_ascending) == members.end()) {
+      out.assign(std::make_move_iterator(members.begin()), std::make_move_iterator(members.end()));
+    } else {
+      sort_order();
+      for (std::size_t k = 0; k < order.size(); ++k) {
+        // A stable order puts the last duplicate at the end of its run.
+        if (k + 1 < order.size() && members[order[k + 1]].first == members[order[k]].first) continue;
+        out.push_back(std::move(members[order[k]]));
+      }
+    }
+    members.clear();
+    return out;
+  }
+
+ private:
+  void sort_order() {
+    const std::size_t n = members.size();
+    order.resize(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = i;
+    const auto key_less = [this](std::size_t a, std::size_t b) { return members[a].first < members[b].first; };
+    if (n > 32) {
+      std::stable_sort(order.begin(), order.end(), key_less);
+      return;
+    }
+    // Typical objects are small: an insertion sort needs no temporary buffer.
+    for (std::size_t i = 1; i < n; ++i) {
+      const std::size_t index = order[i];
+      std::size_t j = i;
+      for (; j > 0 && key_less(index, order[j - 1]); --j) order[j] = order[j - 1];
+      order[j] = index;
+    }
+  }
 };
 
 class Reader {
@@ -198,15 +232,16 @@ class Reader {
   Expected<JsonValue, JsonError> read() {
     std::vector<Frame> stack;  // frames [0, depth) are open
     std::size_t depth = 0;
-    JsonValue value;
     for (;;) {
-      // Read the start of a value: a scalar whole, or open a container.
+      // Read one value; a scalar or empty container goes straight into the
+      // innermost open container (or is the whole document).
       skip_space();
       if (p_ == end_) {
         if (depth == 0) return fail_eof(Code::EofWhileParsingValue);
         return fail_eof(stack[depth - 1].is_object ? Code::EofWhileParsingObject
                                                    : Code::EofWhileParsingList);
       }
+      Frame* parent = depth == 0 ? nullptr : &stack[depth - 1];
       switch (*p_) {
         case '[':
         case '{': {
@@ -219,7 +254,9 @@ class Reader {
           }
           if (*p_ == (is_object ? '}' : ']')) {
             ++p_;
-            value = is_object ? JsonValue(JsonObject{}) : JsonValue(JsonArray{});
+            JsonValue empty = is_object ? JsonValue(JsonObject{}) : JsonValue(JsonArray{});
+            if (!parent) return finish(std::move(empty));
+            parent->store(std::move(empty));
             break;
           }
           if (stack.size() == depth) {
@@ -234,44 +271,36 @@ class Reader {
         case '"': {
           std::string text;
           ZB_CHECK_OK(read_string(text));
-          value = std::move(text);
+          if (!parent) return finish(std::move(text));
+          parent->store(std::move(text));
           break;
         }
         case 't':
-          ZB_CHECK_OK(read_literal("true"));
-          value = true;
-          break;
         case 'f':
-          ZB_CHECK_OK(read_literal("false"));
-          value = false;
+        case 'n': {
+          const char c = *p_;
+          ZB_CHECK_OK(read_literal(c == 't' ? "true" : c == 'f' ? "false" : "null"));
+          JsonValue literal = c == 'n' ? JsonValue() : JsonValue(c == 't');
+          if (!parent) return finish(std::move(literal));
+          parent->store(std::move(literal));
           break;
-        case 'n':
-          ZB_CHECK_OK(read_literal("null"));
-          value = JsonValue();
-          break;
+        }
         case '-':
         case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9':
-          ZB_CHECK_OK(read_number(value));
+        case '5': case '6': case '7': case '8': case '9': {
+          ZB_TRY(JsonValue number, read_number());
+          if (!parent) return finish(std::move(number));
+          parent->store(std::move(number));
           break;
+        }
         default:
           return fail_at(Code::ExpectedValue, p_);
       }
 
-      // A value is complete: store it in its container, closing every
-      // container that ends right after it.
+      // After a value inside a container: a comma leads to the next value;
+      // a closing bracket completes the container, which is itself a value.
       for (;;) {
-        if (depth == 0) {
-          skip_space();
-          if (p_ != end_) return fail_at(Code::TrailingCharacters, p_);
-          return value;
-        }
         Frame& frame = stack[depth - 1];
-        if (frame.is_object) {
-          frame.members.emplace_back(std::move(frame.key), std::move(value));
-        } else {
-          frame.items.push_back(std::move(value));
-        }
         const Code eof = frame.is_object ? Code::EofWhileParsingObject : Code::EofWhileParsingList;
         const char close = frame.is_object ? '}' : ']';
         skip_space();
@@ -282,7 +311,7 @@ class Reader {
           if (p_ == end_) return fail_eof(eof);
           if (*p_ == close) return fail_at(Code::TrailingComma, p_);
           if (frame.is_object) ZB_CHECK_OK(read_key(frame));
-          break;  // read the next element
+          break;
         }
         if (*p_ != close) {
           return fail_at(frame.is_object ? Code::ExpectedObjectCommaOrEnd
@@ -290,15 +319,28 @@ class Reader {
                          p_);
         }
         ++p_;
-        // Moving out leaves the frame's vectors empty for reuse.
-        value = frame.is_object ? JsonValue(finish_object(std::move(frame.members)))
-                                : JsonValue(std::move(frame.items));
         --depth;
+        if (frame.is_object) {
+          JsonObject object = frame.take_object();
+          if (depth == 0) return finish(std::move(object));
+          stack[depth - 1].store(std::move(object));
+        } else {
+          JsonArray array = frame.take_array();
+          if (depth == 0) return finish(std::move(array));
+          stack[depth - 1].store(std::move(array));
+        }
       }
     }
   }
 
  private:
+  // The document's value is complete: only whitespace may follow.
+  Expected<JsonValue, JsonError> finish(JsonValue value) {
+    skip_space();
+    if (p_ != end_) return fail_at(Code::TrailingCharacters, p_);
+    return value;
+  }
+
   void skip_space() {
     while (p_ != end_ && is_space(*p_)) ++p_;
   }
@@ -416,7 +458,7 @@ class Reader {
   }
 
   // At a "-" or a digit.
-  Status read_number(JsonValue& out) {
+  Expected<JsonValue, JsonError> read_number() {
     const char* start = p_;
     const bool negative = *p_ == '-';
     if (negative && ++p_ == end_) return fail_eof(Code::EofWhileParsingValue);
@@ -453,16 +495,12 @@ class Reader {
 
     if (integral) {
       constexpr std::uint64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
-      if (fits && !negative && magnitude <= kInt64Max) {
-        out = static_cast<std::int64_t>(magnitude);
-      } else if (fits && !negative) {
-        out = magnitude;
-      } else if (fits && magnitude <= kInt64Max + 1) {
-        out = static_cast<std::int64_t>(0 - magnitude);  // two's complement, exact down to -2^63
-      } else {
-        out = JsonBigInt{std::string(start, p_)};
+      if (fits && !negative && magnitude <= kInt64Max) return JsonValue(static_cast<std::int64_t>(magnitude));
+      if (fits && !negative) return JsonValue(magnitude);
+      if (fits && magnitude <= kInt64Max + 1) {
+        return JsonValue(static_cast<std::int64_t>(0 - magnitude));  // two's complement, exact down to -2^63
       }
-      return {};
+      return JsonValue(JsonBigInt{std::string(start, p_)});
     }
 
     double number = 0;
@@ -473,8 +511,7 @@ class Reader {
     } else if (ec != std::errc() || end != p_) {
       return fail_at(Code::InvalidNumber, start);  // unreachable for text checked above
     }
-    out = number;
-    return {};
+    return JsonValue(number);
   }
 
   // Skips the mark before a fraction or exponent and the digits that must follow.
