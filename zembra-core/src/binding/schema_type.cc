@@ -48,6 +48,8 @@ Result<Object> schema_new(PyTypeObject* type, Slots slots) {
     compiled.add(std::string(name), reinterpret_cast<FieldObject*>(value)->rules);
   }
 
+  compiled.finish();
+
   ZB_TRY(Object self, checked(type->tp_alloc(type, 0)));
   auto* obj = reinterpret_cast<SchemaObject*>(self.get());
   new (&obj->schema) CompiledSchema(std::move(compiled));

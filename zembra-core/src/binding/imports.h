@@ -1,0 +1,15 @@
+// Modules and attributes the conversions call into.
+#pragma once
+
+#include "binding/error.h"
+
+namespace zembra::py {
+
+// import module; getattr(module, name) — through the interpreter's module
+// cache on every call, so a replaced module or attribute is honoured.
+Result<Object> imported_attribute(const char* module, const char* name);
+
+// decimal.Decimal, looked up once per process.
+Result<PyObject*> decimal_type();
+
+}  // namespace zembra::py

@@ -1,0 +1,56 @@
+// Reading Python values into typed field values.
+//
+// The readers by kind are shared: the core's read_field_value, the
+// serialization paths and the Django module's conversions all go through
+// them, so each message is produced in one place.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "binding/error.h"
+#include "model/field_rules.h"
+#include "model/field_value.h"
+#include "text/datetime.h"
+#include "text/decimal.h"
+
+namespace zembra::py {
+
+// The value of a field in a record (a new reference), or an empty Object
+// when absent. Dicts (and subclasses) are read through their own storage
+// lookup, without the subclass's hooks; a lookup error propagates. Other
+// objects are read with getattr, where an ordinary exception means absence.
+Result<Object> lookup_field(PyObject* record, PyObject* key);
+
+// Absence and None: Null when the field accepts it, else the required error.
+Result<FieldValue> null_or_required(const SchemaField& field);
+
+// read_field_value: look the field up and convert it by the field's kind.
+Result<FieldValue> read_field_value(PyObject* record, PyObject* key, const SchemaField& field);
+// The conversion step alone, for a value that is present and not None.
+Result<FieldValue> read_present_value(PyObject* value, const SchemaField& field);
+
+// Readers by kind.
+Result<std::string_view> read_str(PyObject* value);
+Result<std::int64_t> read_int(PyObject* value);
+Result<double> read_float(PyObject* value);
+Result<bool> read_bool(PyObject* value);
+Result<ByteString> read_bytes(PyObject* value);
+
+// str(value) as UTF-8 (kept alive by holder).
+Result<std::string_view> str_of(PyObject* value, Object& holder);
+// value.isoformat(), which must return a str.
+Result<std::string_view> isoformat_of(PyObject* value, Object& holder);
+// json.dumps(value), which must return a str.
+Result<std::string_view> json_dumps_of(PyObject* value, Object& holder);
+
+// The text of a decimal value to parse: str(value), or, for an interpreter
+// decimal printed with an exponent, the plain text of the same value.
+Result<std::string> decimal_text_of(PyObject* value);
+
+// The date and time readers in their order of attempts; on failure, the
+// message of the last attempt.
+Expected<DateTime, text::DateTimeError> parse_datetime_attempts(std::string_view text);
+Expected<Time, text::DateTimeError> parse_time_attempts(std::string_view text);
+
+}  // namespace zembra::py
