@@ -302,3 +302,68 @@ ALL_RECORD = {"s": "x", "i": 1, "f": 1.5, "b": True, "d": D("1.5"), "t": dt.date
 ])
 def test_serialization_does_not_leak(call):
     assert_no_leak(call, ALL_RECORD, per_round=300)
+
+
+# The exact interpreter types take shortcuts; they must agree with the
+# general path (isoformat(), str(), json.dumps) that subclasses still take.
+
+class MyDatetime(dt.datetime):
+    pass
+
+
+class MyUUID(uuid.UUID):
+    def __str__(self):
+        return super().__str__().upper()
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.datetimes(timezones=st.none() | st.just(UTC) | st.just(PLUS2)))
+def test_direct_route_isoformat_shortcut_matches(value):
+    s = Schema({"t": Field(dt.datetime), "d": Field(dt.date), "tm": Field(dt.time)})
+    rec = {"t": value, "d": value.date(), "tm": value.time()}
+    assert serialize_many([rec], s)[0] == {k: v.isoformat() for k, v in rec.items()}
+    sub = MyDatetime.fromisoformat(value.isoformat())
+    assert one(dt.datetime, sub) == one(dt.datetime, value)
+
+
+def test_uuid_subclass_takes_the_general_path():
+    u = MyUUID(int=0xABC)
+    assert serialize_many([{"u": u}], Schema({"u": Field(uuid.UUID)}))[0]["u"] == str(u)
+    assert one(uuid.UUID, u) == str(uuid.UUID(int=0xABC))
+
+
+@pytest.mark.parametrize("value,expected", [
+    ({1: "a", "b": 2}, {"1": "a", "b": 2}),
+    ({"k": (1, 2)}, {"k": [1, 2]}),
+    ([2**70, -(2**65)], [2**70, -(2**65)]),
+    ([True, None, -0.0, 1e308], [True, None, -0.0, 1e308]),
+    (type("D", (dict,), {})(a=1), {"a": 1}),
+    ({"é": 1, "z": 2, "Z": 3}, {"Z": 3, "z": 2, "é": 1}),
+])
+def test_json_fields_of_every_shape(value, expected):
+    out = one(dict, value)
+    assert out == expected and list(out) == list(expected) if isinstance(out, dict) else out == expected
+
+
+@pytest.mark.parametrize("value,message", [
+    ({"a": [1, float("nan")]}, "expected value at line 1 column 11"),
+    ([float("inf")], "expected value at line 1 column 2"),
+    (["\ud800"], "lone leading surrogate in hex escape at line 1 column 3"),
+])
+def test_json_failures_report_the_reader_position(value, message):
+    with pytest.raises(TypeError) as info:
+        one(list, value)
+    assert str(info.value).endswith("got invalid JSON: " + message)
+
+
+def test_json_nesting_limit():
+    ok = [[]]
+    for _ in range(126):
+        ok = [ok]
+    assert one(list, ok) == json.loads(json.dumps(ok))  # 128 levels
+    with pytest.raises(TypeError, match="recursion limit exceeded"):
+        one(list, [ok])
+    cyclic = []
+    cyclic.append(cyclic)
+    with pytest.raises(ValueError, match="Circular reference"):
+        one(list, cyclic)

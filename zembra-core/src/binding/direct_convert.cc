@@ -1,9 +1,11 @@
 #include "binding/direct_convert.h"
 
 #include "binding/imports.h"
+#include "binding/known_objects.h"
 #include "binding/python_text.h"
 #include "common/buffer.h"
 #include "text/base64.h"
+#include "text/uuid.h"
 
 namespace zembra::py {
 namespace {
@@ -26,11 +28,19 @@ Result<Object> base64_text(PyObject* value) {
 Result<Object> convert_direct(PyObject* value, CoreKindTag kind) {
   switch (kind) {
     case CoreKindTag::Decimal:
-    case CoreKindTag::Uuid:
       return checked(PyObject_Str(value));
+    case CoreKindTag::Uuid: {
+      ZB_TRY(std::optional<Uuid> known, exact_uuid(value));
+      if (!known) return checked(PyObject_Str(value));
+      Buffer out;
+      text::format_uuid(*known, out);
+      return ascii_text(out.view());
+    }
     case CoreKindTag::DateTime:
     case CoreKindTag::Date:
     case CoreKindTag::Time: {
+      Buffer out;
+      if (write_exact_isoformat(value, out)) return ascii_text(out.view());
       static PyObject* name = PyUnicode_InternFromString("isoformat");
       if (!name) return python_error();
       return checked(PyObject_CallMethodNoArgs(value, name));

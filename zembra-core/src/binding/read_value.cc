@@ -4,6 +4,7 @@
 
 #include "binding/convert.h"
 #include "binding/imports.h"
+#include "binding/known_objects.h"
 #include "common/fault.h"
 #include "text/json.h"
 #include "text/uuid.h"
@@ -26,6 +27,8 @@ Result<FieldValue> read_decimal(PyObject* value, const SchemaField& field) {
 }
 
 Result<FieldValue> read_uuid(PyObject* value, const SchemaField& field) {
+  ZB_TRY(std::optional<Uuid> known, exact_uuid(value));
+  if (known) return FieldValue(*known);
   Object holder;
   ZB_TRY(std::string_view text, str_of(value, holder));
   auto parsed = text::parse_uuid(text);
@@ -101,12 +104,15 @@ Result<FieldValue> read_present_value(PyObject* value, const SchemaField& field)
     case CoreKindTag::Uuid:
       return read_uuid(value, field);
     case CoreKindTag::DateTime:
+      if (auto known = exact_datetime(value)) return FieldValue(*known);
       return read_temporal(value, field, parse_datetime_attempts);
     case CoreKindTag::Date:
+      if (auto known = exact_date(value)) return FieldValue(*known);
       return read_temporal(value, field, [](std::string_view t) {
         return text::parse_date(t, text::DateTimePattern::Date);
       });
     case CoreKindTag::Time:
+      if (auto known = exact_time(value)) return FieldValue(*known);
       return read_temporal(value, field, parse_time_attempts);
     case CoreKindTag::List:
     case CoreKindTag::Dict:

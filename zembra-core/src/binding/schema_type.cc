@@ -54,6 +54,8 @@ Result<Object> schema_new(PyTypeObject* type, Slots slots) {
   auto* obj = reinterpret_cast<SchemaObject*>(self.get());
   new (&obj->schema) CompiledSchema(std::move(compiled));
   new (&obj->keys) std::vector<Object>(std::move(keys));
+  new (&obj->key_pointers) std::vector<PyObject*>();
+  for (const Object& key : obj->keys) obj->key_pointers.push_back(key.get());
   return self;
 }
 
@@ -87,6 +89,7 @@ PyObject* schema_field_names(PyObject* self, void*) noexcept {
 void schema_dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   auto* obj = reinterpret_cast<SchemaObject*>(self);
+  obj->key_pointers.~vector();
   obj->keys.~vector();
   obj->schema.~CompiledSchema();
   type->tp_free(self);

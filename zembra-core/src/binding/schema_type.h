@@ -14,6 +14,7 @@ struct SchemaObject {
   // The field names as interned str objects, made once so that per-call dict
   // lookups compare by identity.
   std::vector<Object> keys;
+  std::vector<PyObject*> key_pointers;  // the same, borrowed, as one array
 };
 
 PyTypeObject* schema_type();

@@ -1,4 +1,5 @@
 // serialize and serialize_many.
+#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -6,6 +7,7 @@
 #include "binding/core_functions.h"
 #include "binding/direct_convert.h"
 #include "binding/frame.h"
+#include "binding/known_objects.h"
 #include "binding/read_value.h"
 #include "binding/schema_type.h"
 #include "binding/to_python.h"
@@ -44,6 +46,13 @@ Result<Object> serialize_present(PyObject* value, const SchemaField& field, bool
       ZB_TRY(bool v, read_bool(value));
       return Object::borrow(v ? Py_True : Py_False);
     }
+    case CoreKindTag::List:
+    case CoreKindTag::Dict: {
+      ZB_TRY(Object copy, plain_json_copy(value));
+      if (copy) return copy;
+      ZB_TRY(FieldValue typed, read_present_value(value, field));
+      return field_value_to_python(field.name, typed);
+    }
     default: {
       ZB_TRY(FieldValue typed, read_present_value(value, field));
       return field_value_to_python(field.name, typed);
@@ -75,9 +84,7 @@ Result<Object> serialize_record(PyObject* record, const SchemaObject& schema, st
     std::size_t i = *first_non_finite;
     return fail(*non_finite_float_error(compiled.fields[i].name, PyFloat_AsDouble(values[i].get())));
   }
-  std::vector<PyObject*> keys(n);
-  for (std::size_t i = 0; i < n; ++i) keys[i] = schema.keys[i].get();
-  return build_record_dict(keys, compiled.sorted_order, values);
+  return build_record_dict(schema.key_pointers, compiled.sorted_order, values);
 }
 
 // A dict record of serialize_many: a shallow copy in which only the fields

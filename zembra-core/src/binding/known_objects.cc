@@ -1,0 +1,253 @@
+#include "binding/known_objects.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include <datetime.h>
+
+#include "binding/imports.h"
+#include "text/datetime.h"
+#include "text/json.h"
+
+namespace zembra::py {
+namespace {
+
+bool datetime_api_ready() {
+  if (!PyDateTimeAPI) {
+    PyDateTime_IMPORT;
+    if (!PyDateTimeAPI) {
+      PyErr_Clear();
+      return false;
+    }
+  }
+  return true;
+}
+
+Time time_of(int hour, int minute, int second, int micro) {
+  return Time{static_cast<std::uint32_t>(hour * 3600 + minute * 60 + second),
+              static_cast<std::uint32_t>(micro) * 1000u};
+}
+
+bool is_utc(PyObject* tzinfo) { return tzinfo == PyDateTime_TimeZone_UTC; }
+
+void write_2(Buffer& out, int v) {
+  out.push_back(static_cast<char>('0' + v / 10));
+  out.push_back(static_cast<char>('0' + v % 10));
+}
+
+void write_date(Buffer& out, int year, int month, int day) {
+  char* p = out.reserve(10);
+  p[0] = static_cast<char>('0' + year / 1000);
+  p[1] = static_cast<char>('0' + year / 100 % 10);
+  p[2] = static_cast<char>('0' + year / 10 % 10);
+  p[3] = static_cast<char>('0' + year % 10);
+  p[4] = '-';
+  p[5] = static_cast<char>('0' + month / 10);
+  p[6] = static_cast<char>('0' + month % 10);
+  p[7] = '-';
+  p[8] = static_cast<char>('0' + day / 10);
+  p[9] = static_cast<char>('0' + day % 10);
+  out.commit(10);
+}
+
+// The interpreter's isoformat: microseconds only when non-zero, 6 digits.
+void write_time(Buffer& out, int hour, int minute, int second, int micro) {
+  write_2(out, hour);
+  out.push_back(':');
+  write_2(out, minute);
+  out.push_back(':');
+  write_2(out, second);
+  if (micro) {
+    out.push_back('.');
+    char* p = out.reserve(6);
+    for (int i = 5; i >= 0; --i, micro /= 10) p[i] = static_cast<char>('0' + micro % 10);
+    out.commit(6);
+  }
+}
+
+constexpr std::size_t kMaxJsonDepth = text::kJsonMaxDepth;
+
+bool has_surrogates(PyObject* text) {
+  int kind = PyUnicode_KIND(text);
+  if (kind == PyUnicode_1BYTE_KIND) return false;
+  Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+  const void* data = PyUnicode_DATA(text);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Py_UCS4 c = PyUnicode_READ(kind, data, i);
+    if (c >= 0xD800 && c <= 0xDFFF) return true;
+  }
+  return false;
+}
+
+// Builds the copy; sets plain = false (no exception) on anything unusual.
+Result<Object> copy_plain(PyObject* value, std::size_t depth, bool& plain) {
+  PyTypeObject* type = Py_TYPE(value);
+  if (value == Py_None || type == &PyBool_Type) return Object::borrow(value);
+  if (type == &PyUnicode_Type) {
+    if (has_surrogates(value)) plain = false;
+    return Object::borrow(value);
+  }
+  if (type == &PyLong_Type) {
+    int overflow = 0;
+    PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow) plain = false;  // beyond 64 bits: let the general path decide
+    return Object::borrow(value);
+  }
+  if (type == &PyFloat_Type) {
+    if (!std::isfinite(PyFloat_AS_DOUBLE(value))) plain = false;
+    return Object::borrow(value);
+  }
+  bool is_list = type == &PyList_Type;
+  if (is_list || type == &PyTuple_Type) {
+    if (depth >= kMaxJsonDepth) {
+      plain = false;
+      return Object();
+    }
+    Py_ssize_t n = is_list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
+    ZB_TRY(Object out, checked(PyList_New(n)));
+    for (Py_ssize_t i = 0; i < n && plain; ++i) {
+      // A list may change size while items are copied only through user
+      // code, and none runs here; re-check anyway.
+      if (is_list && i >= PyList_GET_SIZE(value)) {
+        plain = false;
+        break;
+      }
+      PyObject* item = is_list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i);
+      ZB_TRY(Object copy, copy_plain(item, depth + 1, plain));
+      if (!plain) break;
+      PyList_SET_ITEM(out.get(), i, copy.release());
+    }
+    if (!plain) return Object();
+    return out;
+  }
+  if (type == &PyDict_Type) {
+    if (depth >= kMaxJsonDepth) {
+      plain = false;
+      return Object();
+    }
+    struct Entry {
+      std::string_view key_utf8;
+      PyObject* key;
+      Object value;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* item;
+    while (PyDict_Next(value, &pos, &key, &item)) {
+      if (Py_TYPE(key) != &PyUnicode_Type || has_surrogates(key)) {
+        plain = false;
+        return Object();
+      }
+      Py_ssize_t size = 0;
+      const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+      if (!utf8) return python_error();
+      ZB_TRY(Object copy, copy_plain(item, depth + 1, plain));
+      if (!plain) return Object();
+      entries.push_back(Entry{std::string_view(utf8, static_cast<std::size_t>(size)), key, std::move(copy)});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.key_utf8 < b.key_utf8; });
+    ZB_TRY(Object out, checked(PyDict_New()));
+    for (Entry& e : entries) ZB_CHECK_OK(checked_status(PyDict_SetItem(out.get(), e.key, e.value.get())));
+    return out;
+  }
+  plain = false;
+  return Object();
+}
+
+Result<PyObject*> uuid_type() {
+  static PyObject* cell = nullptr;
+  if (!cell) {
+    ZB_TRY(Object type, imported_attribute("uuid", "UUID"));
+    cell = type.release();
+  }
+  return cell;
+}
+
+}  // namespace
+
+std::optional<DateTime> exact_datetime(PyObject* value) {
+  if (!datetime_api_ready() || !PyDateTime_CheckExact(value)) return std::nullopt;
+  PyObject* tz = PyDateTime_DATE_GET_TZINFO(value);
+  if (tz != Py_None && !is_utc(tz)) return std::nullopt;
+  return DateTime{Date{PyDateTime_GET_YEAR(value), static_cast<std::uint8_t>(PyDateTime_GET_MONTH(value)),
+                       static_cast<std::uint8_t>(PyDateTime_GET_DAY(value))},
+                  time_of(PyDateTime_DATE_GET_HOUR(value), PyDateTime_DATE_GET_MINUTE(value),
+                          PyDateTime_DATE_GET_SECOND(value), PyDateTime_DATE_GET_MICROSECOND(value))};
+}
+
+std::optional<Date> exact_date(PyObject* value) {
+  if (!datetime_api_ready() || !PyDate_CheckExact(value)) return std::nullopt;
+  return Date{PyDateTime_GET_YEAR(value), static_cast<std::uint8_t>(PyDateTime_GET_MONTH(value)),
+              static_cast<std::uint8_t>(PyDateTime_GET_DAY(value))};
+}
+
+std::optional<Time> exact_time(PyObject* value) {
+  if (!datetime_api_ready() || !PyTime_CheckExact(value)) return std::nullopt;
+  if (PyDateTime_TIME_GET_TZINFO(value) != Py_None) return std::nullopt;
+  return time_of(PyDateTime_TIME_GET_HOUR(value), PyDateTime_TIME_GET_MINUTE(value),
+                 PyDateTime_TIME_GET_SECOND(value), PyDateTime_TIME_GET_MICROSECOND(value));
+}
+
+Result<std::optional<Uuid>> exact_uuid(PyObject* value) {
+  ZB_TRY(PyObject * type, uuid_type());
+  if (reinterpret_cast<PyObject*>(Py_TYPE(value)) != type) return std::optional<Uuid>{};
+  static PyObject* int_name = PyUnicode_InternFromString("int");
+  if (!int_name) return python_error();
+  PyObject* number = nullptr;
+  if (PyObject_GetOptionalAttr(value, int_name, &number) < 0) {
+    PyErr_Clear();
+    return std::optional<Uuid>{};
+  }
+  Object holder = Object::steal(number);
+  if (!number || !PyLong_CheckExact(number)) return std::optional<Uuid>{};
+  Uuid out;
+  Py_ssize_t needed = PyLong_AsNativeBytes(number, out.bytes.data(), 16,
+                                           Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER |
+                                               Py_ASNATIVEBYTES_REJECT_NEGATIVE);
+  if (needed < 0) {
+    PyErr_Clear();
+    return std::optional<Uuid>{};
+  }
+  if (needed > 16) return std::optional<Uuid>{};
+  return std::optional<Uuid>(out);
+}
+
+bool write_exact_isoformat(PyObject* value, Buffer& out) {
+  if (!datetime_api_ready()) return false;
+  if (PyDateTime_CheckExact(value)) {
+    PyObject* tz = PyDateTime_DATE_GET_TZINFO(value);
+    if (tz != Py_None && !is_utc(tz)) return false;
+    int year = PyDateTime_GET_YEAR(value);
+    write_date(out, year, PyDateTime_GET_MONTH(value), PyDateTime_GET_DAY(value));
+    out.push_back('T');
+    write_time(out, PyDateTime_DATE_GET_HOUR(value), PyDateTime_DATE_GET_MINUTE(value),
+               PyDateTime_DATE_GET_SECOND(value), PyDateTime_DATE_GET_MICROSECOND(value));
+    if (tz != Py_None) out.append("+00:00");
+    return true;
+  }
+  if (PyDate_CheckExact(value)) {
+    write_date(out, PyDateTime_GET_YEAR(value), PyDateTime_GET_MONTH(value), PyDateTime_GET_DAY(value));
+    return true;
+  }
+  if (PyTime_CheckExact(value) && PyDateTime_TIME_GET_TZINFO(value) == Py_None) {
+    write_time(out, PyDateTime_TIME_GET_HOUR(value), PyDateTime_TIME_GET_MINUTE(value),
+               PyDateTime_TIME_GET_SECOND(value), PyDateTime_TIME_GET_MICROSECOND(value));
+    return true;
+  }
+  return false;
+}
+
+Result<Object> plain_json_copy(PyObject* value) {
+  bool plain = true;
+  ZB_TRY(Object out, copy_plain(value, 0, plain));
+  if (!plain) return Object();
+  return out;
+}
+
+}  // namespace zembra::py
