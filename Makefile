@@ -59,7 +59,7 @@ test-asan: $(STAMP)
 	cp -r python/zembra_core python/zembra_django $(ASAN_BUILD)/stage/
 	cp $(ASAN_BUILD)/_native*.so $(ASAN_BUILD)/stage/zembra_core/
 	cp $(ASAN_BUILD)/_zembra_testing*.so $(ASAN_BUILD)/stage/
-	LD_PRELOAD=$$(g++ -print-file-name=libasan.so) \
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" ZEMBRA_SANITIZED=1 \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_BUILD)/stage ZEMBRA_EXPECT_STAGE=$(ASAN_BUILD)/stage \
 	$(PY) -m pytest tests/python -p no:cacheprovider

@@ -82,8 +82,10 @@ bool has_surrogates(PyObject* text) {
   return false;
 }
 
-// Builds the copy; sets plain = false (no exception) on anything unusual.
-Result<Object> copy_plain(PyObject* value, std::size_t depth, bool& plain) {
+// Walks a structure made only of plain JSON values; sets plain = false (no
+// exception) on anything else. With Build, returns the copy of it.
+template <bool Build>
+Result<Object> walk_plain(PyObject* value, std::size_t depth, bool& plain) {
   PyTypeObject* type = Py_TYPE(value);
   if (value == Py_None || type == &PyBool_Type) return Object::borrow(value);
   if (type == &PyUnicode_Type) {
@@ -101,59 +103,67 @@ Result<Object> copy_plain(PyObject* value, std::size_t depth, bool& plain) {
     return Object::borrow(value);
   }
   bool is_list = type == &PyList_Type;
-  if (is_list || type == &PyTuple_Type) {
-    if (depth >= kMaxJsonDepth) {
-      plain = false;
-      return Object();
-    }
-    Py_ssize_t n = is_list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
-    ZB_TRY(Object out, checked(PyList_New(n)));
-    for (Py_ssize_t i = 0; i < n && plain; ++i) {
-      // A list may change size while items are copied only through user
-      // code, and none runs here; re-check anyway.
-      if (is_list && i >= PyList_GET_SIZE(value)) {
-        plain = false;
-        break;
-      }
-      PyObject* item = is_list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i);
-      ZB_TRY(Object copy, copy_plain(item, depth + 1, plain));
-      if (!plain) break;
-      PyList_SET_ITEM(out.get(), i, copy.release());
-    }
-    if (!plain) return Object();
-    return out;
+  if ((is_list || type == &PyTuple_Type || type == &PyDict_Type) && depth >= kMaxJsonDepth) {
+    plain = false;
+    return Object();
   }
-  if (type == &PyDict_Type) {
-    if (depth >= kMaxJsonDepth) {
-      plain = false;
-      return Object();
+  if (is_list || type == &PyTuple_Type) {
+    Py_ssize_t n = is_list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
+    Object out;
+    if constexpr (Build) {
+      ZB_TRY(out, checked(PyList_New(n)));
     }
-    struct Entry {
-      std::string_view key_utf8;
-      PyObject* key;
-      Object value;
-    };
-    std::vector<Entry> entries;
-    entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
-    Py_ssize_t pos = 0;
-    PyObject* key;
-    PyObject* item;
-    while (PyDict_Next(value, &pos, &key, &item)) {
-      if (Py_TYPE(key) != &PyUnicode_Type || has_surrogates(key)) {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      // Allocations may run the garbage collector, and with it finalizers
+      // that change the list: re-check its size and hold each item.
+      if (is_list && i >= PyList_GET_SIZE(value)) {
         plain = false;
         return Object();
       }
-      Py_ssize_t size = 0;
-      const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
-      if (!utf8) return python_error();
-      ZB_TRY(Object copy, copy_plain(item, depth + 1, plain));
+      Object item = Object::borrow(is_list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i));
+      ZB_TRY(Object copy, walk_plain<Build>(item.get(), depth + 1, plain));
       if (!plain) return Object();
-      entries.push_back(Entry{std::string_view(utf8, static_cast<std::size_t>(size)), key, std::move(copy)});
+      if constexpr (Build) PyList_SET_ITEM(out.get(), i, copy.release());
     }
+    return Build ? std::move(out) : Object::borrow(value);
+  }
+  if (type == &PyDict_Type) {
+    struct Entry {
+      std::string_view key_utf8;
+      Object key;
+      Object value;
+    };
+    std::vector<Entry> entries;
+    if constexpr (Build) entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
+    Py_ssize_t pos = 0;
+    PyObject* raw_key;
+    PyObject* raw_item;
+    Py_ssize_t size_at_start = PyDict_GET_SIZE(value);
+    while (PyDict_Next(value, &pos, &raw_key, &raw_item)) {
+      Object key = Object::borrow(raw_key);
+      Object item = Object::borrow(raw_item);
+      if (Py_TYPE(key.get()) != &PyUnicode_Type || has_surrogates(key.get())) {
+        plain = false;
+        return Object();
+      }
+      ZB_TRY(Object copy, walk_plain<Build>(item.get(), depth + 1, plain));
+      if (!plain || PyDict_GET_SIZE(value) != size_at_start) {
+        plain = false;
+        return Object();
+      }
+      if constexpr (Build) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(key.get(), &size);
+        if (!utf8) return python_error();
+        entries.push_back(
+            Entry{std::string_view(utf8, static_cast<std::size_t>(size)), std::move(key), std::move(copy)});
+      }
+    }
+    if constexpr (!Build) return Object::borrow(value);
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.key_utf8 < b.key_utf8; });
     ZB_TRY(Object out, checked(PyDict_New()));
-    for (Entry& e : entries) ZB_CHECK_OK(checked_status(PyDict_SetItem(out.get(), e.key, e.value.get())));
+    for (Entry& e : entries) ZB_CHECK_OK(checked_status(PyDict_SetItem(out.get(), e.key.get(), e.value.get())));
     return out;
   }
   plain = false;
@@ -245,9 +255,18 @@ bool write_exact_isoformat(PyObject* value, Buffer& out) {
 
 Result<Object> plain_json_copy(PyObject* value) {
   bool plain = true;
-  ZB_TRY(Object out, copy_plain(value, 0, plain));
+  ZB_TRY(Object out, walk_plain<true>(value, 0, plain));
   if (!plain) return Object();
   return out;
+}
+
+Result<std::optional<JsonShape>> plain_json_shape(PyObject* value) {
+  bool plain = true;
+  ZB_TRY(Object ignored, walk_plain<false>(value, 0, plain));
+  if (!plain) return std::optional<JsonShape>{};
+  if (PyDict_CheckExact(value)) return std::optional<JsonShape>(JsonShape::Object);
+  if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) return std::optional<JsonShape>(JsonShape::Array);
+  return std::optional<JsonShape>(JsonShape::Scalar);
 }
 
 }  // namespace zembra::py

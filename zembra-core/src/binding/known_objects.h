@@ -32,4 +32,9 @@ bool write_exact_isoformat(PyObject* value, Buffer& out);
 // 128 levels). An empty Object (no exception) when the value is not plain.
 Result<Object> plain_json_copy(PyObject* value);
 
+// The shape json.loads(json.dumps(value)) would have, for the same plain
+// structures, without building anything; nullopt when not plain.
+enum class JsonShape { Scalar, Array, Object };
+Result<std::optional<JsonShape>> plain_json_shape(PyObject* value);
+
 }  // namespace zembra::py
