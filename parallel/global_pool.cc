@@ -1,6 +1,9 @@
 #include "parallel/global_pool.h"
 
+#include <pthread.h>
+
 #include <exception>
+#include <memory>
 
 #include "parallel/thread_count.h"
 
@@ -41,21 +44,29 @@ Expected<OwnedPool, std::string> create_process_pool() {
   return WorkerPool::create(thread_count_from_environment());
 }
 
-PoolCell& process_cell() {
-  // Never destroyed: detached workers and late callers may outlive static
-  // destruction at exit.
-  union Holder {
-    Holder() : cell(&create_process_pool) {}
-    ~Holder() {}
-    PoolCell cell;
-  };
-  static Holder holder;
-  return holder.cell;
+// Never destroyed: detached workers and late callers may outlive static
+// destruction at exit.
+union ProcessCell {
+  ProcessCell() : cell(&create_process_pool) {}
+  ~ProcessCell() {}
+  PoolCell cell;
+};
+
+ProcessCell& process_storage() {
+  static ProcessCell storage;
+  // A forked child is a new process without the parent's worker threads: it
+  // gets a cell of its own, and so a pool of its own on first use. The
+  // parent's pool is abandoned, not destroyed (its locks may be held by
+  // threads that do not exist in the child).
+  static const int registered =
+      pthread_atfork(nullptr, nullptr, [] { std::construct_at(&process_storage().cell, &create_process_pool); });
+  (void)registered;
+  return storage;
 }
 
 }  // namespace
 
-WorkerPool& global_pool() { return process_cell().get(); }
+WorkerPool& global_pool() { return process_storage().cell.get(); }
 
 WorkerPool& current_pool() {
   if (WorkerPool* pool = WorkerPool::current()) return *pool;

@@ -3,7 +3,8 @@
 // The pool is sized once from the environment (thread_count.h) and never
 // stopped. Creation happens once: concurrent first users wait for it and see
 // its outcome; a failed creation is not retried, and every use from then on
-// throws PoolError.
+// throws PoolError. A child made by fork() starts over with a pool of its own,
+// since the parent's worker threads do not exist there.
 #pragma once
 
 #include <atomic>

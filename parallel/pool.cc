@@ -192,18 +192,22 @@ Job* WorkerPool::wait_for_job(Worker& self, const std::atomic<bool>* done) noexc
     }
     idle_rounds = 0;
 
-    std::unique_lock<std::mutex> lock(sleep_mu_);
+    // Announce the intent to sleep, then look once more. The scan of the
+    // deques stays outside the lock; the cheap recheck under the lock catches
+    // work announced by someone who took the lock first.
     sleepers_.fetch_add(1, std::memory_order_seq_cst);
     bool took_wakeup = false;
     if (events_.load(std::memory_order_seq_cst) == seen && !finished() && !has_visible_work()) {
-      self.asleep = true;
-      self.notified = false;
-      self.wake.wait(lock, [&] { return self.notified || finished(); });
-      self.asleep = false;
-      took_wakeup = self.notified;
+      std::unique_lock<std::mutex> lock(sleep_mu_);
+      if (events_.load(std::memory_order_seq_cst) == seen && !finished()) {
+        self.asleep = true;
+        self.notified = false;
+        self.wake.wait(lock, [&] { return self.notified || finished(); });
+        self.asleep = false;
+        took_wakeup = self.notified;
+      }
     }
     sleepers_.fetch_sub(1, std::memory_order_seq_cst);
-    lock.unlock();
     // Woken for new work but leaving for the join instead: pass the wake-up on.
     if (took_wakeup && done && finished()) announce_work();
   }

@@ -116,11 +116,13 @@ class WorkerPool {
   std::deque<Job*> injected_;                    // guarded by injected_mu_
   std::atomic<std::size_t> injected_count_{0};  // lets idle workers skip the lock
 
-  // Sleeping protocol. Whoever publishes work bumps events_ (seq_cst) and then
-  // reads sleepers_; a worker about to sleep bumps sleepers_ (seq_cst) under
-  // sleep_mu_ and then rereads events_. In the single order of seq_cst
-  // operations one of the two sees the other, so work is never left behind by
-  // a worker that went to sleep just as it arrived.
+  // Sleeping protocol. Whoever publishes work bumps events_ (seq_cst), then
+  // reads sleepers_ and, if anyone may sleep, wakes one under sleep_mu_. A
+  // worker about to sleep bumps sleepers_ (seq_cst), then rereads events_,
+  // and once more under sleep_mu_ before waiting. In the single order of
+  // seq_cst operations one of the two sees the other, so work is never left
+  // behind by a worker that went to sleep just as it arrived. A finished join
+  // wakes its waiting owner the same way, with the job's flag for events_.
   std::atomic<std::uint64_t> events_{0};
   std::atomic<std::size_t> sleepers_{0};
   std::mutex sleep_mu_;

@@ -1,6 +1,9 @@
 // The worker pool and its primitives: order and results for several pool
 // sizes, sorting against std::sort, failures inside tasks, concurrent
 // submitters, and pools whose creation fails.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -127,6 +130,23 @@ TEST_CASE("work from outside runs on the workers; work on a worker runs inline")
     return pool->is_current() && thread_count() == 2 && pool->run_blocking([] { return std::this_thread::get_id(); }) == here;
   });
   CHECK(inline_on_worker);
+}
+
+// Deeply nested joins, as user code may write them.
+std::int64_t fib(WorkerPool& pool, int n) {
+  if (n < 2) return n;
+  auto [a, b] = join(pool, [&] { return fib(pool, n - 1); }, [&] { return fib(pool, n - 2); });
+  return a + b;
+}
+
+TEST_CASE("nested joins") {
+  for (std::size_t threads : kPoolSizes) {
+    OwnedPool pool = make_pool(threads);
+    CHECK_EQ(fib(*pool, 22), std::int64_t{17711});
+  }
+  std::atomic<int> both{0};
+  join([&] { both++; }, [&] { both++; });  // void halves, from outside, on the process-wide pool
+  CHECK_EQ(both.load(), 2);
 }
 
 TEST_CASE("fold combines neighbours left to right") {
@@ -351,6 +371,29 @@ TEST_CASE("a pool whose threads cannot all start fails and stops the started one
   }
   CHECK(eventually([&] { return exited_after_use.load() == 3; }));
 }
+
+// ThreadSanitizer does not support starting threads after a multi-threaded
+// fork.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZB_UNDER_TSAN 1
+#endif
+#endif
+#if !defined(__SANITIZE_THREAD__) && !defined(ZB_UNDER_TSAN)
+TEST_CASE("a forked child gets a pool of its own") {
+  const auto input = iota(10000);
+  CHECK_EQ(parallel_map(input, [](std::int64_t x) { return x; }).size(), input.size());  // the parent's pool exists
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(20);  // a hang in the child fails the case instead of the run
+    const auto out = parallel_map(input, [](std::int64_t x) { return x + 1; });
+    _exit(out.size() == input.size() && out.back() == 10000 ? 0 : 1);
+  }
+  int status = 0;
+  CHECK(child > 0 && waitpid(child, &status, 0) == child);
+  CHECK(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+#endif
 
 namespace {
 std::atomic<int> factory_calls{0};
