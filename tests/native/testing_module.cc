@@ -7,6 +7,8 @@
 #include "binding/module_builder.h"
 #include "binding/panic.h"
 #include "common/fault.h"
+#include "parallel/algorithm/map.h"
+#include "parallel/global_pool.h"
 
 namespace zembra::py {
 namespace {
@@ -46,6 +48,29 @@ Result<Object> bind_body(PyObject*, Slots slots) {
   return out;
 }
 
+// parallel_map over range(n) on the process-wide pool; the item fail_at
+// (when not None) throws inside its task.
+constexpr const char* kPoolParams[] = {"n", "fail_at"};
+constexpr CallSignature kPoolMapSig{"pool_map", nullptr, kPoolParams, 2, {}};
+Result<Object> pool_map_body(PyObject*, Slots slots) {
+  long long n = PyLong_AsLongLong(slots[0]);
+  if (n == -1 && PyErr_Occurred()) return python_error();
+  long long fail_at = slots[1] == Py_None ? -1 : PyLong_AsLongLong(slots[1]);
+  std::vector<long long> items(static_cast<std::size_t>(n));
+  for (long long i = 0; i < n; ++i) items[static_cast<std::size_t>(i)] = i;
+  auto squares = parallel::parallel_map(items, [fail_at](long long i) {
+    if (i == fail_at) raise_fault("task " + std::to_string(i) + " failed");
+    return i * i;
+  });
+  Object out = Object::steal(PyList_New(0));
+  if (!out) return python_error();
+  for (long long v : squares) {
+    Object item = Object::steal(PyLong_FromLongLong(v));
+    if (!item || PyList_Append(out.get(), item.get()) < 0) return python_error();
+  }
+  return out;
+}
+
 constexpr const char* kFourPositional[] = {"w", "x", "y", "z"};
 constexpr CallSignature kFourSig{"four", nullptr, kFourPositional, 4, {}};
 
@@ -60,6 +85,7 @@ PyMethodDef kMethods[] = {
      nullptr},
     {"bind", fast_method<kBindSig, bind_body>(), METH_FASTCALL | METH_KEYWORDS,
      nullptr},
+    {"pool_map", fast_method<kPoolMapSig, pool_map_body>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"four", fast_method<kFourSig, bind_body>(), METH_FASTCALL | METH_KEYWORDS,
      nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -281,3 +281,25 @@ def test_pool_size_follows_the_environment(env, expected):
     assert out.returncode == 0, out.stderr
     default = subprocess.run([sys.executable, "-c", POOL_PROBE], env=clean, capture_output=True, text=True)
     assert int(out.stdout) == (expected if expected is not None else int(default.stdout))
+
+
+class TestPool:
+    @pytest.mark.parametrize("n", [0, 1, 2, 1000, 100_003])
+    def test_map_keeps_input_order(self, testing_module, n):
+        assert testing_module.pool_map(n, None) == [i * i for i in range(n)]
+
+    def test_task_failure_is_a_panic_and_the_pool_stays_usable(self, testing_module, panic_exception):
+        for fail_at in (0, 4999, 9999):
+            with pytest.raises(panic_exception, match=f"^task {fail_at} failed$"):
+                testing_module.pool_map(10_000, fail_at)
+            assert testing_module.pool_map(10, None) == [i * i for i in range(10)]
+
+    @pytest.mark.parametrize("threads", ["1", "2", "7"])
+    def test_order_for_any_thread_count(self, threads):
+        code = ("import _zembra_testing as t\n"
+                "assert t.pool_map(50_000, None) == [i * i for i in range(50_000)]\n")
+        env = {**os.environ, "RAYON_NUM_THREADS": threads}
+        out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+        if "No module named" in out.stderr:
+            pytest.skip("test-only module not built")
+        assert out.returncode == 0, out.stderr

@@ -3,7 +3,14 @@
 namespace zembra::py {
 
 Result<Object> imported_attribute(const char* module, const char* name) {
-  ZB_TRY(Object mod, checked(PyImport_ImportModule(module)));
+  // Through sys.modules first (what an import finds for a loaded module),
+  // importing only when the module is not loaded yet.
+  ZB_TRY(Object module_name, checked(PyUnicode_FromString(module)));
+  Object mod = Object::steal(PyImport_GetModule(module_name.get()));
+  if (!mod) {
+    if (PyErr_Occurred()) return python_error();
+    ZB_TRY(mod, checked(PyImport_Import(module_name.get())));
+  }
   return checked(PyObject_GetAttrString(mod.get(), name));
 }
 

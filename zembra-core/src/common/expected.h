@@ -5,6 +5,7 @@
 // exceptions once, at the module boundary.
 #pragma once
 
+#include <memory>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -23,12 +24,51 @@ template <class E>
   return {std::forward<E>(e)};
 }
 
+namespace detail {
+
+// Large error values are kept on the heap so that a successful result stays
+// small and cheap to return; errors are the rare path.
+template <class E>
+inline constexpr bool kBoxError = sizeof(E) > 2 * sizeof(void*);
+
+template <class E>
+using StoredError = std::conditional_t<kBoxError<E>, std::unique_ptr<E>, E>;
+
+template <class E>
+StoredError<E> store_error(E&& e) {
+  if constexpr (kBoxError<E>) {
+    return std::make_unique<E>(std::move(e));
+  } else {
+    return std::move(e);
+  }
+}
+
+template <class E>
+E& stored_error(StoredError<E>& s) {
+  if constexpr (kBoxError<E>) {
+    return *s;
+  } else {
+    return s;
+  }
+}
+
+template <class E>
+const E& stored_error(const StoredError<E>& s) {
+  if constexpr (kBoxError<E>) {
+    return *s;
+  } else {
+    return s;
+  }
+}
+
+}  // namespace detail
+
 template <class T, class E>
 class [[nodiscard]] Expected {
  public:
   Expected(T value) : v_(std::in_place_index<0>, std::move(value)) {}
   template <class G, class = std::enable_if_t<std::is_constructible_v<E, G&&>>>
-  Expected(Unexpected<G> u) : v_(std::in_place_index<1>, E(std::move(u.error))) {}
+  Expected(Unexpected<G> u) : v_(std::in_place_index<1>, detail::store_error<E>(E(std::move(u.error)))) {}
 
   bool ok() const noexcept { return v_.index() == 0; }
   explicit operator bool() const noexcept { return ok(); }
@@ -41,12 +81,12 @@ class [[nodiscard]] Expected {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  E& error() & { return std::get<1>(v_); }
-  const E& error() const& { return std::get<1>(v_); }
-  E&& error() && { return std::get<1>(std::move(v_)); }
+  E& error() & { return detail::stored_error<E>(std::get<1>(v_)); }
+  const E& error() const& { return detail::stored_error<E>(std::get<1>(v_)); }
+  E&& error() && { return std::move(detail::stored_error<E>(std::get<1>(v_))); }
 
  private:
-  std::variant<T, E> v_;
+  std::variant<T, detail::StoredError<E>> v_;
 };
 
 // Result of an operation that yields nothing but may fail.
@@ -55,18 +95,18 @@ class [[nodiscard]] Expected<void, E> {
  public:
   Expected() = default;
   template <class G, class = std::enable_if_t<std::is_constructible_v<E, G&&>>>
-  Expected(Unexpected<G> u) : v_(std::in_place_index<1>, E(std::move(u.error))) {}
+  Expected(Unexpected<G> u) : v_(std::in_place_index<1>, detail::store_error<E>(E(std::move(u.error)))) {}
 
   bool ok() const noexcept { return v_.index() == 0; }
   explicit operator bool() const noexcept { return ok(); }
   void value() const {}
 
-  E& error() & { return std::get<1>(v_); }
-  const E& error() const& { return std::get<1>(v_); }
-  E&& error() && { return std::get<1>(std::move(v_)); }
+  E& error() & { return detail::stored_error<E>(std::get<1>(v_)); }
+  const E& error() const& { return detail::stored_error<E>(std::get<1>(v_)); }
+  E&& error() && { return std::move(detail::stored_error<E>(std::get<1>(v_))); }
 
  private:
-  std::variant<std::monostate, E> v_;
+  std::variant<std::monostate, detail::StoredError<E>> v_;
 };
 
 }  // namespace zembra
