@@ -1,0 +1,258 @@
+// batch_stats, compute_risk_batch, validate_ids_batch and validate_names_batch.
+#include <array>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "analytics/ids.h"
+#include "analytics/names.h"
+#include "analytics/risk.h"
+#include "analytics/stats.h"
+#include "binding/convert.h"
+#include "binding/core_functions.h"
+#include "binding/frame.h"
+#include "binding/python_text.h"
+#include "binding/without_gil.h"
+#include "parallel/algorithm/fold.h"
+#include "parallel/algorithm/map.h"
+#include "parallel/algorithm/sort.h"
+
+namespace zembra::py {
+namespace {
+
+constexpr const char* kValuesParam[] = {"values"};
+constexpr const char* kRecordsParam[] = {"records"};
+constexpr const char* kIdsParam[] = {"ids"};
+constexpr const char* kNamesParam[] = {"names"};
+constexpr CallSignature kStatsSig{"batch_stats", nullptr, kValuesParam, 1, {}};
+constexpr CallSignature kRiskSig{"compute_risk_batch", nullptr, kRecordsParam, 1, {}};
+constexpr CallSignature kIdsSig{"validate_ids_batch", nullptr, kIdsParam, 1, {}};
+constexpr CallSignature kNamesSig{"validate_names_batch", nullptr, kNamesParam, 1, {}};
+
+// Interned strings made once for the process (result keys, messages).
+PyObject* interned(const char* text) {
+  PyObject* s = PyUnicode_InternFromString(text);
+  return s;  // kept for the process; null with the error set on failure
+}
+
+Result<double> to_double(PyObject* item) {
+  if (PyFloat_CheckExact(item)) return PyFloat_AS_DOUBLE(item);
+  double v = PyFloat_AsDouble(item);
+  if (v == -1.0 && PyErr_Occurred()) return python_error();
+  return v;
+}
+
+// ---- batch_stats ---------------------------------------------------------
+
+Result<Object> batch_stats_body(PyObject*, Slots slots) {
+  ZB_TRY(PyObject * list, for_parameter("values", to_instance(slots[0], &PyList_Type, "list")));
+  Py_ssize_t initial = PyList_GET_SIZE(list);
+  std::vector<double> values;
+  values.reserve(static_cast<std::size_t>(initial));
+  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
+    Object item = Object::borrow(PyList_GET_ITEM(list, i));
+    ZB_TRY(double v, to_double(item.get()));
+    values.push_back(v);
+  }
+  static PyObject* keys[6] = {interned("mean"), interned("median"), interned("stdev"),
+                              interned("min"),  interned("max"),    interned("count")};
+  for (PyObject* key : keys)
+    if (!key) return python_error();
+  ZB_TRY(Object result, checked(PyDict_New()));
+  if (values.empty()) {
+    ZB_TRY(Object zero, checked(PyLong_FromLong(0)));
+    ZB_CHECK_OK(checked_status(PyDict_SetItem(result.get(), keys[5], zero.get())));
+    return result;
+  }
+
+  std::span<const double> view(values);
+  auto [acc, squared] = without_interpreter_lock([&] {
+    auto first = parallel::parallel_fold(view, analytics::kStatsIdentity, analytics::stats_fold,
+                                         analytics::stats_combine);
+    double mean = analytics::stats_mean(first, values.size());
+    // Deviations from the mean, in a second pass: the one-pass formula
+    // cancels catastrophically for data far from zero.
+    double deviations = analytics::deviation_pass_needed(mean)
+                            ? parallel::parallel_fold(view, 0.0, analytics::SquaredDeviationFold{mean},
+                                                      analytics::squared_deviation_combine)
+                            : 0.0;
+    return std::pair(first, deviations);
+  });
+  without_interpreter_lock(
+      [&] { parallel::parallel_sort(std::span<double>(values), analytics::nan_last_less); });
+  analytics::StatsSummary summary = analytics::stats_summary(acc, squared, values);
+
+  double numbers[5] = {summary.mean, summary.median, summary.stdev, summary.min, summary.max};
+  for (int k = 0; k < 5; ++k) {
+    ZB_TRY(Object v, checked(PyFloat_FromDouble(numbers[k])));
+    ZB_CHECK_OK(checked_status(PyDict_SetItem(result.get(), keys[k], v.get())));
+  }
+  ZB_TRY(Object count, checked(PyLong_FromSize_t(summary.count)));
+  ZB_CHECK_OK(checked_status(PyDict_SetItem(result.get(), keys[5], count.get())));
+  return result;
+}
+
+// ---- compute_risk_batch --------------------------------------------------
+
+Result<double> loan_amount_of(PyObject* value) {
+  double v = PyFloat_AsDouble(value);
+  if (!(v == -1.0 && PyErr_Occurred())) return v;
+  PyErr_Clear();
+  Object text = Object::steal(PyObject_Str(value));
+  if (!text) return python_error();
+  ZB_TRY(std::string_view utf8, to_text(text.get()));
+  return analytics::parse_loan_amount_text(utf8).value_or(analytics::kDefaultLoanAmount);
+}
+
+Result<analytics::RiskInput> risk_input_of(PyObject* record, const std::array<PyObject*, 5>& keys) {
+  analytics::RiskInput input = analytics::kDefaultRiskInput;
+  for (std::size_t k = 0; k < analytics::kRiskFields.size(); ++k) {
+    PyObject* found = nullptr;
+    if (PyDict_GetItemRef(record, keys[k], &found) < 0) return python_error();
+    if (!found) continue;  // the default stays
+    Object value = Object::steal(found);
+    if (k == analytics::kLoanAmountField) {
+      ZB_TRY(input.*analytics::kRiskFields[k].member, loan_amount_of(value.get()));
+    } else {
+      ZB_TRY(input.*analytics::kRiskFields[k].member, to_double(value.get()));
+    }
+  }
+  return input;
+}
+
+Result<Object> compute_risk_batch_body(PyObject*, Slots slots) {
+  ZB_TRY(PyObject * list, for_parameter("records", to_instance(slots[0], &PyList_Type, "list")));
+  static std::array<PyObject*, 5> keys = [] {
+    std::array<PyObject*, 5> out{};
+    for (std::size_t k = 0; k < out.size(); ++k)
+      out[k] = interned(std::string(analytics::kRiskFields[k].key).c_str());
+    return out;
+  }();
+  for (PyObject* key : keys)
+    if (!key) return python_error();
+
+  Py_ssize_t initial = PyList_GET_SIZE(list);
+  std::vector<analytics::RiskInput> inputs;
+  inputs.reserve(static_cast<std::size_t>(initial));
+  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
+    Object item = Object::borrow(PyList_GET_ITEM(list, i));
+    if (!PyDict_Check(item.get())) return wrong_type(item.get(), "dict");
+    ZB_TRY(analytics::RiskInput input, risk_input_of(item.get(), keys));
+    inputs.push_back(input);
+  }
+  std::vector<double> scores = without_interpreter_lock([&] {
+    return parallel::parallel_map(std::span<const analytics::RiskInput>(inputs), analytics::risk_score);
+  });
+  ZB_TRY(Object result, checked(PyList_New(static_cast<Py_ssize_t>(scores.size()))));
+  for (std::size_t i = 0; i < scores.size(); ++i) {
+    ZB_TRY(Object v, checked(PyFloat_FromDouble(scores[i])));
+    PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), v.release());
+  }
+  return result;
+}
+
+// ---- validate_ids_batch --------------------------------------------------
+
+Result<Object> validate_ids_batch_body(PyObject*, Slots slots) {
+  ZB_TRY(PyObject * list, for_parameter("ids", to_instance(slots[0], &PyList_Type, "list")));
+  Py_ssize_t initial = PyList_GET_SIZE(list);
+  ZB_TRY(Object result, checked(PyList_New(0)));
+  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
+    Object item = Object::borrow(PyList_GET_ITEM(list, i));
+    ZB_TRY(std::string_view text, to_text(item.get()));
+    PyObject* verdict = analytics::check_id(text) ? Py_True : Py_False;
+    ZB_CHECK_OK(checked_status(PyList_Append(result.get(), verdict)));
+  }
+  return result;
+}
+
+// ---- validate_names_batch ------------------------------------------------
+
+Result<Object> validate_names_batch_body(PyObject*, Slots slots) {
+  ZB_TRY(PyObject * list, for_parameter("names", to_instance(slots[0], &PyList_Type, "list")));
+  static PyObject* valid_key = interned("valid");
+  static PyObject* errors_key = interned("errors");
+  static std::array<PyObject*, analytics::kNameRuleCount> messages = [] {
+    std::array<PyObject*, analytics::kNameRuleCount> out{};
+    for (std::size_t r = 0; r < out.size(); ++r)
+      out[r] = interned(std::string(analytics::kNameRuleMessages[r]).c_str());
+    return out;
+  }();
+  if (!valid_key || !errors_key) return python_error();
+  for (PyObject* m : messages)
+    if (!m) return python_error();
+
+  // Hold every item: the views below point into their UTF-8 text, which
+  // workers read while the lock is released.
+  Py_ssize_t initial = PyList_GET_SIZE(list);
+  std::vector<Object> held;
+  held.reserve(static_cast<std::size_t>(initial));
+  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i)
+    held.push_back(Object::borrow(PyList_GET_ITEM(list, i)));
+  std::vector<std::string_view> views;
+  views.reserve(held.size());
+  for (const Object& item : held) {
+    ZB_TRY(std::string_view text, to_text(item.get()));
+    views.push_back(text);
+  }
+
+  std::vector<analytics::NameCheckResult> checks = without_interpreter_lock([&] {
+    return parallel::parallel_map(std::span<const std::string_view>(views), analytics::check_name);
+  });
+
+  ZB_TRY(Object result, checked(PyList_New(static_cast<Py_ssize_t>(checks.size()))));
+  for (std::size_t i = 0; i < checks.size(); ++i) {
+    ZB_TRY(Object dict, checked(PyDict_New()));
+    PyObject* valid = checks[i].valid() ? Py_True : Py_False;
+    ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), valid_key, valid)));
+    ZB_TRY(Object errors, checked(PyList_New(0)));
+    for (analytics::NameRule rule : checks[i].failed_rules()) {
+      ZB_CHECK_OK(checked_status(PyList_Append(errors.get(), messages[static_cast<std::size_t>(rule)])));
+    }
+    ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), errors_key, errors.get())));
+    PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), dict.release());
+  }
+  return result;
+}
+
+}  // namespace
+
+PyMethodDef kBatchStatsDef = {
+    "batch_stats", fast_method<kStatsSig, batch_stats_body>(), METH_FASTCALL | METH_KEYWORDS,
+    "batch_stats(values)\n--\n\n"
+    "Computes summary statistics of a list of numbers in one call.\n\n"
+    "The numbers are copied into a native array; the sums, extremes and the\n"
+    "sort for the median run on the worker pool with the interpreter lock\n"
+    "released, so other Python threads keep running. NaN values sort last.\n\n"
+    "Returns a dict with mean, median, stdev, min, max, count."};
+
+PyMethodDef kComputeRiskBatchDef = {
+    "compute_risk_batch", fast_method<kRiskSig, compute_risk_batch_body>(), METH_FASTCALL | METH_KEYWORDS,
+    "compute_risk_batch(records)\n--\n\n"
+    "Computes risk scores for a batch of records in parallel.\n\n"
+    "Five numbers are read from each dict while the interpreter lock is held;\n"
+    "the scores are then computed on the worker pool without the lock, with\n"
+    "no allocation per record, and come back in input order.\n\n"
+    "Returns a list of floats."};
+
+PyMethodDef kValidateIdsBatchDef = {
+    "validate_ids_batch", fast_method<kIdsSig, validate_ids_batch_body>(), METH_FASTCALL | METH_KEYWORDS,
+    "validate_ids_batch(ids)\n--\n\n"
+    "Validates a batch of national IDs against the pattern `^\\d{8}-\\d{4}$`.\n\n"
+    "Each ID is checked with thirteen fixed byte tests on its UTF-8 text (no\n"
+    "regular expression engine, no allocation per item).\n\n"
+    "Returns a list of booleans."};
+
+PyMethodDef kValidateNamesBatchDef = {
+    "validate_names_batch", fast_method<kNamesSig, validate_names_batch_body>(), METH_FASTCALL | METH_KEYWORDS,
+    "validate_names_batch(names)\n--\n\n"
+    "Validates a batch of person names in parallel.\n\n"
+    "Each name must have at most 120 characters, contain a space, contain no\n"
+    "digits and consist only of letters (of any script), hyphens and spaces.\n"
+    "The names are read in place and checked on the worker pool with the\n"
+    "interpreter lock released.\n\n"
+    "Returns a list of dicts, each with the keys \"valid\" (a bool) and \"errors\"\n"
+    "(a list of str)."};
+
+}  // namespace zembra::py
