@@ -1,0 +1,156 @@
+import datetime
+import json
+import math
+import uuid
+from decimal import Decimal
+
+from django.test import TestCase
+
+from .compare import comparable
+from .models import Category, Product
+from .sample_data import populate
+from .schemas import PRODUCT_FIELDS
+
+ZEMBRA, DRF = "/api/zembra", "/api/drf"
+
+
+class ShopTestCase(TestCase):
+    @classmethod
+    def setUpTestData(cls):
+        populate(products=40, applications=30, seed=7)
+        cls.product = Product.objects.order_by("sku").first()
+        cls.category = Category.objects.first()
+
+    def get(self, path):
+        response = self.client.get(path)
+        return response.status_code, response.json()
+
+    def post(self, body, api=ZEMBRA):
+        if not isinstance(body, bytes):
+            body = json.dumps(body)
+        response = self.client.post(f"{api}/products/", body, content_type="application/json")
+        return response.status_code, response.json()
+
+    def valid_body(self, **changes):
+        return {"sku": "NEW-1", "name": "Pour-over Kettle", "category": self.category.pk,
+                "price": "39.90", "weight_kg": 0.8, "attributes": {"litres": 1.0},
+                "released_on": "2024-03-01", "created_at": "2024-03-01T12:00:00+02:00", **changes}
+
+
+class ReadTests(ShopTestCase):
+    def test_list_pages_and_fields(self):
+        status, items = self.get(f"{ZEMBRA}/products/")
+        self.assertEqual((status, len(items)), (200, 40))
+        self.assertEqual(set(items[0]), {*PRODUCT_FIELDS, "category"})
+        self.assertNotIn("reviews", items[0])
+        _, page = self.get(f"{ZEMBRA}/products/?limit=5&offset=10")
+        self.assertEqual([item["sku"] for item in page], [item["sku"] for item in items[10:15]])
+        _, page = self.get(f"{ZEMBRA}/products/?limit=oops&offset=-3")
+        self.assertEqual(len(page), 40)
+
+    def test_detail_and_missing(self):
+        status, item = self.get(f"{ZEMBRA}/products/{self.product.pk}/")
+        self.assertEqual(status, 200)
+        self.assertEqual(item["id"], str(self.product.pk))
+        self.assertEqual(Decimal(item["price"]), self.product.price)
+        self.assertEqual(item["category"], self.product.category_id)
+        status, body = self.get(f"{ZEMBRA}/products/{uuid.uuid4()}/")
+        self.assertEqual((status, body), (404, {"detail": "Not found."}))
+
+    def test_same_data_as_drf(self):
+        for path in ("/products/?limit=40", f"/products/{self.product.pk}/"):
+            with self.subTest(path=path):
+                (_, ours), (_, theirs) = self.get(ZEMBRA + path), self.get(DRF + path)
+                self.assertEqual(comparable(ours), comparable(theirs))
+
+    def test_text_forms_that_differ_from_drf(self):
+        path = f"/products/{self.product.pk}/"
+        (_, ours), (_, theirs) = self.get(ZEMBRA + path), self.get(DRF + path)
+        self.assertTrue(ours["created_at"].endswith("+00:00"))
+        self.assertTrue(theirs["created_at"].endswith("Z"))
+        self.assertEqual(list(ours), sorted(ours))
+        for key in ("price", "id", "thumbnail", "released_on"):
+            self.assertEqual(ours[key], theirs[key], key)
+
+    def test_stats_agree_with_plain_python(self):
+        (_, ours), (_, theirs) = self.get(f"{ZEMBRA}/stats/"), self.get(f"{DRF}/stats/")
+        self.assertEqual(ours["high_risk_count"], theirs["high_risk_count"])
+        for block in ("price", "financing_risk"):
+            self.assertEqual(ours[block]["count"], theirs[block]["count"])
+            for key in ("mean", "median", "stdev", "min", "max"):
+                self.assertTrue(math.isclose(ours[block][key], theirs[block][key], rel_tol=1e-9),
+                                f"{block}.{key}")
+        active = Product.objects.filter(is_active=True).count()
+        self.assertEqual(ours["price"]["count"], active)
+
+
+class WriteTests(ShopTestCase):
+    def test_valid_product_is_created(self):
+        status, body = self.post(self.valid_body())
+        self.assertEqual(status, 201, body)
+        saved = Product.objects.get(sku="NEW-1")
+        self.assertEqual(saved.price, Decimal("39.90"))
+        self.assertEqual(saved.created_at, datetime.datetime(2024, 3, 1, 10, tzinfo=datetime.UTC))
+        self.assertEqual(body["created_at"], "2024-03-01T10:00:00+00:00")
+        self.assertEqual(body, self.get(f"{ZEMBRA}/products/{saved.pk}/")[1])
+
+    def test_numeric_price_goes_through_text(self):
+        status, body = self.post(self.valid_body(price=19.9))
+        self.assertEqual((status, body["price"]), (201, "19.90"))
+
+    def test_invalid_records_get_a_report(self):
+        cases = [
+            ({"name": "x" * 121}, {"name": ["max_length"]}),
+            ({"price": "123456789.999"}, {"price": ["max_digits", "max_decimal_places"]}),
+            ({"stock": 2**31}, {"stock": ["max_value"]}),
+            ({"attributes": ["a", "list"]}, {"attributes": ["invalid"]}),
+            ({"name": None}, {"name": ["required"]}),
+            ({"price": "cheap"}, {"price": ["invalid"]}),
+            ({"name": 42, "released_on": 20240301}, {"name": ["invalid"], "released_on": ["invalid"]}),
+            ({"is_active": "maybe"}, {"is_active": ["invalid"]}),
+            ({"category": 999_999}, {"category": ["invalid_choice"]}),
+            ({"category": "1"}, {"category": ["invalid_choice"]}),
+        ]
+        for changes, expected in cases:
+            with self.subTest(changes=changes):
+                status, report = self.post(self.valid_body(**changes))
+                self.assertEqual(status, 400)
+                self.assertFalse(report["is_valid"])
+                found = {}
+                for error in report["errors"]:
+                    found.setdefault(error["field"], []).append(error["code"])
+                self.assertEqual(found, expected)
+                self.assertEqual(report["error_count"], len(report["errors"]))
+        self.assertFalse(Product.objects.filter(sku="NEW-1").exists())
+
+    def test_missing_required_field(self):
+        body = self.valid_body()
+        del body["price"]
+        status, report = self.post(body)
+        self.assertEqual(status, 400)
+        self.assertEqual(report["errors"][0]["message"], "This field is required.")
+
+    def test_bad_bodies_are_400_not_500(self):
+        cases = [b'{"sku": "A1",', b"[1, 2]", b"NaN", b'{"price": 1e400}', b"\xff\xfe{", b"",
+                 b'{"stock": Infinity}']
+        for body in cases:
+            with self.subTest(body=body):
+                status, answer = self.post(body)
+                self.assertEqual(status, 400)
+                self.assertIsInstance(answer["detail"], str)
+
+    def test_database_checks_are_400(self):
+        for changes in ({"stock": -1}, {"sku": self.product.sku}):
+            with self.subTest(changes=changes):
+                status, answer = self.post(self.valid_body(**changes))
+                self.assertEqual(status, 400)
+                self.assertIn("database", answer["detail"])
+
+    def test_drf_side_accepts_and_rejects_the_same(self):
+        self.assertEqual(self.post(self.valid_body(sku="NEW-2"), api=DRF)[0], 201)
+        status, errors = self.post(self.valid_body(name="x" * 121), api=DRF)
+        self.assertEqual((status, list(errors)), (400, ["name"]))
+
+    def test_other_methods_are_refused(self):
+        self.assertEqual(self.client.put(f"{ZEMBRA}/products/").status_code, 405)
+        self.assertEqual(self.client.post(f"{ZEMBRA}/stats/").status_code, 405)
