@@ -1,12 +1,16 @@
 // The zembra_django module: definition, initialisers and registration order.
 #include "binding/module_builder.h"
 #include "django/binding/django_functions.h"
+#include "django/binding/model_schema_type.h"
 
 namespace zembra::py {
 namespace {
 
 Status register_django(PyObject* module) {
-  for (PyMethodDef* def : {&kDjangoVersionDef}) {
+  ZB_CHECK_OK(add_type(module, "ModelSchema", model_schema_type()));
+  for (PyMethodDef* def : {&kSerializeInstanceDef, &kSerializeBatchDef, &kSerializeValuesListDef,
+                           &kValidateInstanceDef, &kExtractModelFieldsDef, &kSerializeFieldsDef,
+                           &kValidateFieldsDef, &kDjangoVersionDef}) {
     ZB_CHECK_OK(add_function(module, def));
   }
   return {};

@@ -5,6 +5,13 @@
 
 namespace zembra::py {
 
+extern PyMethodDef kSerializeInstanceDef;
+extern PyMethodDef kSerializeBatchDef;
+extern PyMethodDef kSerializeValuesListDef;
+extern PyMethodDef kValidateInstanceDef;
+extern PyMethodDef kExtractModelFieldsDef;
+extern PyMethodDef kSerializeFieldsDef;
+extern PyMethodDef kValidateFieldsDef;
 extern PyMethodDef kDjangoVersionDef;
 
 }  // namespace zembra::py

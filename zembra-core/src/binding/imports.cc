@@ -2,15 +2,19 @@
 
 namespace zembra::py {
 
-Result<Object> imported_attribute(const char* module, const char* name) {
+Result<Object> imported_module(const char* module) {
   // Through sys.modules first (what an import finds for a loaded module),
   // importing only when the module is not loaded yet.
   ZB_TRY(Object module_name, checked(PyUnicode_FromString(module)));
   Object mod = Object::steal(PyImport_GetModule(module_name.get()));
-  if (!mod) {
-    if (PyErr_Occurred()) return python_error();
-    ZB_TRY(mod, checked(PyImport_Import(module_name.get())));
-  }
+  if (!mod && PyErr_Occurred()) return python_error();
+  // None in sys.modules blocks the import: the import statement's own error.
+  if (!mod || mod.get() == Py_None) return checked(PyImport_Import(module_name.get()));
+  return mod;
+}
+
+Result<Object> imported_attribute(const char* module, const char* name) {
+  ZB_TRY(Object mod, imported_module(module));
   return checked(PyObject_GetAttrString(mod.get(), name));
 }
 

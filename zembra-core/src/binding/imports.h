@@ -5,6 +5,9 @@
 
 namespace zembra::py {
 
+// import module, through the interpreter's module cache.
+Result<Object> imported_module(const char* module);
+
 // import module; getattr(module, name) — through the interpreter's module
 // cache on every call, so a replaced module or attribute is honoured.
 Result<Object> imported_attribute(const char* module, const char* name);

@@ -12,7 +12,6 @@
 namespace zembra::py {
 namespace {
 
-constexpr const char* kRefusedStr = "'str' object cannot be read as a sequence of items";
 constexpr const char* kOutOfRange = "out of range integral type conversion attempted";
 
 CoreError kind_type_error(const SchemaField& field, std::string detail) {
@@ -150,7 +149,7 @@ Result<ByteString> read_bytes(PyObject* value) {
         std::string(PyByteArray_AS_STRING(value), static_cast<std::size_t>(PyByteArray_GET_SIZE(value)))};
   }
   if (PyUnicode_Check(value)) {
-    PyErr_SetString(PyExc_TypeError, kRefusedStr);
+    PyErr_SetString(PyExc_TypeError, kRefusedStrMessage);
     return python_error();
   }
   if (!PySequence_Check(value)) return wrong_type(value, "Sequence");
@@ -196,18 +195,21 @@ Result<std::string_view> json_dumps_of(PyObject* value, Object& holder) {
 Result<std::string> decimal_text_of(PyObject* value) {
   Object holder;
   ZB_TRY(std::string_view text, str_of(value, holder));
-  if (text.find_first_of("eE") != std::string_view::npos) {
-    // The interpreter's decimal writes an exponent for some values
-    // (Decimal("1E+2"), Decimal("1E-7")); read them as the same value in
-    // plain text. Texts and other objects keep the plain grammar.
-    ZB_TRY(PyObject * decimal_cls, decimal_type());
-    int is_decimal = PyObject_IsInstance(value, decimal_cls);
-    if (is_decimal < 0) return python_error();
-    if (is_decimal) {
-      if (auto plain = text::expand_exponent(text)) return std::move(*plain);
-    }
-  }
+  ZB_TRY(std::optional<std::string> plain, plain_decimal_text(value, text));
+  if (plain) return std::move(*plain);
   return std::string(text);
+}
+
+Result<std::optional<std::string>> plain_decimal_text(PyObject* value, std::string_view text) {
+  if (text.find_first_of("eE") == std::string_view::npos) return std::optional<std::string>{};
+  // The interpreter's decimal writes an exponent for some values
+  // (Decimal("1E+2"), Decimal("1E-7")); read them as the same value in
+  // plain text. Texts and other objects keep the plain grammar.
+  ZB_TRY(PyObject * decimal_cls, decimal_type());
+  int is_decimal = PyObject_IsInstance(value, decimal_cls);
+  if (is_decimal < 0) return python_error();
+  if (!is_decimal) return std::optional<std::string>{};
+  return text::expand_exponent(text);
 }
 
 Expected<DateTime, text::DateTimeError> parse_datetime_attempts(std::string_view text) {

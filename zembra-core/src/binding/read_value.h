@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "binding/error.h"
@@ -47,6 +49,12 @@ Result<std::string_view> json_dumps_of(PyObject* value, Object& holder);
 // The text of a decimal value to parse: str(value), or, for an interpreter
 // decimal printed with an exponent, the plain text of the same value.
 Result<std::string> decimal_text_of(PyObject* value);
+// The second step alone, for text = str(value): the plain text when value is
+// an interpreter decimal and text has an exponent, else nullopt.
+Result<std::optional<std::string>> plain_decimal_text(PyObject* value, std::string_view text);
+
+// The TypeError message for a str given where a sequence of items is read.
+inline constexpr const char* kRefusedStrMessage = "'str' object cannot be read as a sequence of items";
 
 // The date and time readers in their order of attempts; on failure, the
 // message of the last attempt.

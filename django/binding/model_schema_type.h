@@ -1,0 +1,31 @@
+// The ModelSchema class: a Django model class's fields, read once.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "binding/error.h"
+#include "django/model/compiled_model.h"
+
+namespace zembra::py {
+
+struct ModelSchemaObject {
+  PyObject_HEAD
+  django::CompiledModel model;
+  std::string model_name;
+  // The field names as interned str objects, made once so that attribute
+  // lookups and result dicts reuse them.
+  std::vector<Object> keys;
+  std::vector<PyObject*> key_pointers;  // the same, borrowed, as one array
+};
+
+// The type object, created once per process.
+PyTypeObject* model_schema_type();
+
+// The schema argument of a module function (checked by the caller's frame).
+Result<const ModelSchemaObject*> to_model_schema(PyObject* obj);
+
+// Field names as str objects, for the serialized records of a call.
+Result<std::vector<Object>> name_objects(const django::CompiledModel& model, bool intern);
+
+}  // namespace zembra::py

@@ -1,0 +1,231 @@
+#include "django/binding/model_value.h"
+
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "binding/convert.h"
+#include "binding/imports.h"
+#include "binding/known_objects.h"
+#include "binding/python_text.h"
+#include "binding/read_value.h"
+#include "binding/to_python.h"
+#include "common/fault.h"
+#include "django/binding/ordinary_errors.h"
+#include "text/datetime.h"
+#include "text/decimal.h"
+#include "text/json.h"
+#include "text/uuid.h"
+
+namespace zembra::py {
+namespace {
+
+using django::FieldDescriptor;
+using django::FieldKindTag;
+
+// The qualified name of the value's type, for the type conversion error.
+std::string actual_type_name(PyObject* value) {
+  Object name = Object::steal(PyType_GetQualName(Py_TYPE(value)));
+  if (name) {
+    Py_ssize_t size = 0;
+    if (const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size)) return std::string(text, size);
+  }
+  PyErr_Clear();
+  return "unknown";
+}
+
+// A conversion call that failed: the exception is dropped for the type
+// conversion error naming the expected type.
+template <class T>
+Result<T> expecting(Result<T>&& r, PyObject* value, const char* expected) {
+  return absorb_failure(std::move(r), [&]() -> Result<T> {
+    return fail(ModelError::type_conversion(expected, actual_type_name(value)));
+  });
+}
+
+ModelError unparsable(const FieldDescriptor& d, std::string_view text, std::string_view kind) {
+  std::string message = "cannot parse '";
+  message += text;
+  message += "' as ";
+  message += kind;
+  return ModelError::serialization(d.name, std::move(message));
+}
+
+// A failed Python call whose exception text goes into a message.
+template <class T, class Make>
+Result<T> described(Result<T>&& r, Make make) {
+  if (r || !std::holds_alternative<PythonRaised>(r.error())) return std::move(r);
+  ZB_TRY(std::string text, take_ordinary_error_text());
+  return fail(make(std::move(text)));
+}
+
+Result<FieldValue> convert_decimal(PyObject* value, const FieldDescriptor& d) {
+  Object holder;
+  ZB_TRY(std::string_view text, expecting(str_of(value, holder), value, "Decimal (via str)"));
+  ZB_TRY(std::optional<std::string> plain, plain_decimal_text(value, text));
+  auto parsed = text::parse_decimal(plain ? std::string_view(*plain) : text, text::DecimalMode::Rounding);
+  if (!parsed) return fail(unparsable(d, text, "Decimal"));
+  return FieldValue(*parsed);
+}
+
+Result<FieldValue> convert_uuid(PyObject* value, const FieldDescriptor& d) {
+  ZB_TRY(std::optional<Uuid> known, exact_uuid(value));
+  if (known) return FieldValue(*known);
+  Object holder;
+  ZB_TRY(std::string_view text, expecting(str_of(value, holder), value, "UUID"));
+  auto parsed = text::parse_uuid(text);
+  if (!parsed) return fail(unparsable(d, text, "UUID"));
+  return FieldValue(*parsed);
+}
+
+template <class Parse>
+Result<FieldValue> convert_temporal(PyObject* value, const FieldDescriptor& d, const char* kind, Parse parse) {
+  Object holder;
+  ZB_TRY(std::string_view text, expecting(isoformat_of(value, holder), value, kind));
+  auto parsed = parse(text);
+  if (!parsed) return fail(unparsable(d, text, kind));
+  return FieldValue(*parsed);
+}
+
+Result<FieldValue> convert_datetime(PyObject* value, const FieldDescriptor& d) {
+  if (auto known = exact_datetime(value)) return FieldValue(*known);
+  return convert_temporal(value, d, "datetime", [](std::string_view t) {
+    auto rfc = text::parse_rfc3339(t);
+    if (rfc) return rfc;
+    return text::parse_datetime(t, text::DateTimePattern::DateTimeFrac);
+  });
+}
+
+Result<FieldValue> convert_date(PyObject* value, const FieldDescriptor& d) {
+  if (auto known = exact_date(value)) return FieldValue(*known);
+  return convert_temporal(value, d, "date",
+                          [](std::string_view t) { return text::parse_date(t, text::DateTimePattern::Date); });
+}
+
+Result<FieldValue> convert_time(PyObject* value, const FieldDescriptor& d) {
+  if (auto known = exact_time(value)) return FieldValue(*known);
+  return convert_temporal(value, d, "time",
+                          [](std::string_view t) { return text::parse_time(t, text::DateTimePattern::TimeFrac); });
+}
+
+// json.dumps(value) read back as a JSON tree.
+Result<JsonValue> convert_json(PyObject* value, const FieldDescriptor& d) {
+  ZB_TRY(Object json, described(imported_module("json"), [](std::string text) {
+           return ModelError::python("cannot import json module: " + text);
+         }));
+  static PyObject* dumps_name = PyUnicode_InternFromString("dumps");
+  if (!dumps_name) return python_error();
+  ZB_TRY(Object dumped, described(checked(PyObject_CallMethodOneArg(json.get(), dumps_name, value)),
+                                  [&](std::string text) {
+                                    return ModelError::serialization(d.name, "json.dumps failed: " + text);
+                                  }));
+  ZB_TRY(std::string_view text, described(to_text(dumped.get()), [](std::string error) {
+           return ModelError::python("json.dumps returned non-string: " + error);
+         }));
+  auto parsed = text::parse_json(text);
+  if (!parsed) return fail(ModelError::serialization(d.name, "invalid JSON: " + text::message(parsed.error())));
+  return std::move(*parsed);
+}
+
+}  // namespace
+
+Result<FieldValue> convert_model_value(PyObject* value, const FieldDescriptor& d) {
+  switch (d.kind.tag) {
+    case FieldKindTag::CharField:
+    case FieldKindTag::TextField:
+    case FieldKindTag::EmailField:
+    case FieldKindTag::URLField:
+    case FieldKindTag::SlugField: {
+      ZB_TRY(std::string_view text, expecting(read_str(value), value, "str"));
+      return FieldValue(std::string(text));
+    }
+    case FieldKindTag::IntegerField: {
+      ZB_TRY(std::int64_t v, expecting(read_int(value), value, "int"));
+      return FieldValue(v);
+    }
+    case FieldKindTag::BigIntegerField: {
+      ZB_TRY(std::int64_t v, expecting(read_int(value), value, "int (i64)"));
+      return FieldValue(v);
+    }
+    case FieldKindTag::FloatField: {
+      ZB_TRY(double v, expecting(read_float(value), value, "float"));
+      return FieldValue(v);
+    }
+    case FieldKindTag::DecimalField:
+      return convert_decimal(value, d);
+    case FieldKindTag::BooleanField: {
+      ZB_TRY(bool v, expecting(read_bool(value), value, "bool"));
+      return FieldValue(v);
+    }
+    case FieldKindTag::DateField:
+      return convert_date(value, d);
+    case FieldKindTag::TimeField:
+      return convert_time(value, d);
+    case FieldKindTag::DateTimeField:
+      return convert_datetime(value, d);
+    case FieldKindTag::UUIDField:
+      return convert_uuid(value, d);
+    case FieldKindTag::JSONField: {
+      ZB_TRY(JsonValue tree, convert_json(value, d));
+      return FieldValue(std::move(tree));
+    }
+    case FieldKindTag::BinaryField: {
+      ZB_TRY(ByteString bytes, expecting(read_bytes(value), value, "bytes"));
+      return FieldValue(std::move(bytes));
+    }
+  }
+  raise_fault("unknown Django field kind");
+}
+
+Result<Object> serialize_model_value(PyObject* value, const FieldDescriptor& d, bool& non_finite) {
+  switch (d.kind.tag) {
+    case FieldKindTag::CharField:
+    case FieldKindTag::TextField:
+    case FieldKindTag::EmailField:
+    case FieldKindTag::URLField:
+    case FieldKindTag::SlugField: {
+      ZB_TRY(std::string_view text, expecting(read_str(value), value, "str"));
+      if (PyUnicode_CheckExact(value)) return Object::borrow(value);
+      return utf8_text(text);
+    }
+    case FieldKindTag::IntegerField:
+    case FieldKindTag::BigIntegerField: {
+      const char* expected = d.kind.tag == FieldKindTag::IntegerField ? "int" : "int (i64)";
+      ZB_TRY(std::int64_t v, expecting(read_int(value), value, expected));
+      if (PyLong_CheckExact(value)) return Object::borrow(value);
+      return checked(PyLong_FromLongLong(v));
+    }
+    case FieldKindTag::FloatField: {
+      ZB_TRY(double v, expecting(read_float(value), value, "float"));
+      non_finite = !std::isfinite(v);
+      if (PyFloat_CheckExact(value)) return Object::borrow(value);
+      return checked(PyFloat_FromDouble(v));
+    }
+    case FieldKindTag::BooleanField: {
+      ZB_TRY(bool v, expecting(read_bool(value), value, "bool"));
+      return Object::borrow(v ? Py_True : Py_False);
+    }
+    case FieldKindTag::JSONField: {
+      ZB_TRY(Object copy, plain_json_copy(value));
+      if (copy) return copy;
+      ZB_TRY(JsonValue tree, convert_json(value, d));
+      return json_to_python(tree);
+    }
+    default: {
+      ZB_TRY(FieldValue typed, convert_model_value(value, d));
+      return field_value_to_python(d.name, typed);
+    }
+  }
+}
+
+Result<FieldValue> check_model_value(PyObject* value, const FieldDescriptor& d) {
+  if (d.kind.tag != FieldKindTag::JSONField) return convert_model_value(value, d);
+  ZB_TRY(std::optional<JsonShape> shape, plain_json_shape(value));
+  if (!shape) {
+    ZB_TRY(JsonValue ignored, convert_json(value, d));
+    (void)ignored;
+  }
+  return FieldValue(JsonValue(JsonObject{}));
+}
+
+}  // namespace zembra::py

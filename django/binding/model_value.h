@@ -1,0 +1,33 @@
+// Values read from model instances, rows and value dicts, converted by the
+// Django field type of their descriptor.
+//
+// Every function takes a value that is present and not None; absence and
+// None are the callers' business. Failures are ModelErrors: a value of the
+// wrong Python type is a type conversion error, text that does not parse a
+// serialization error for the field. Exceptions that are not ordinary errors
+// (interrupts, native panics) propagate unchanged.
+#pragma once
+
+#include "binding/error.h"
+#include "django/model/field_kind.h"
+#include "model/field_value.h"
+
+namespace zembra::py {
+
+// The typed value of a model field.
+Result<FieldValue> convert_model_value(PyObject* value, const django::FieldDescriptor& descriptor);
+
+// The serialized form of the same value as a Python object: what the typed
+// value would become through its JSON form, built directly where that would
+// only copy the value back (plain text, integers, floats, booleans, plain
+// JSON structures). Sets non_finite for a float that JSON cannot hold; the
+// caller reports it once every field has been read.
+Result<Object> serialize_model_value(PyObject* value, const django::FieldDescriptor& descriptor,
+                                     bool& non_finite);
+
+// The typed value that validation checks. A JSONField may hold any JSON
+// value, so once its value converts it stands in as an empty object, which
+// the field's rules accept.
+Result<FieldValue> check_model_value(PyObject* value, const django::FieldDescriptor& descriptor);
+
+}  // namespace zembra::py
