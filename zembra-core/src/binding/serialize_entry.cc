@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "binding/convert.h"
+#include "binding/dict_lookup.h"
 #include "binding/core_functions.h"
 #include "binding/direct_convert.h"
 #include "binding/frame.h"
@@ -95,9 +96,7 @@ Result<Object> serialize_dict_copy(PyObject* record, const SchemaObject& schema)
   for (std::size_t position : compiled.conversion_indices) {
     const SchemaField& field = compiled.fields[position];
     PyObject* key = schema.keys[position].get();
-    PyObject* found = nullptr;
-    if (PyDict_GetItemRef(copy.get(), key, &found) < 0) return python_error();
-    Object value = Object::steal(found);
+    ZB_TRY(Object value, dict_lookup(copy.get(), key, static_cast<Py_ssize_t>(position)));
     if (!value || value.get() == Py_None) {
       if (!field.rules.accepts_null()) return fail(CoreError::required(field.name));
       continue;

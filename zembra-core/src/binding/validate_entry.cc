@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "binding/convert.h"
+#include "binding/dict_lookup.h"
 #include "binding/core_functions.h"
 #include "binding/frame.h"
 #include "binding/inline_checks.h"
@@ -60,9 +61,7 @@ Result<std::size_t> check_dict_record(PyObject* record, const SchemaObject& sche
   for (std::size_t i = 0; i < compiled.size(); ++i) {
     const SchemaField& field = compiled.fields[i];
     std::size_t before = errors.size();
-    PyObject* found = nullptr;
-    if (PyDict_GetItemRef(record, schema.key_pointers[i], &found) < 0) return python_error();
-    Object value = Object::steal(found);
+    ZB_TRY(Object value, dict_lookup(record, schema.key_pointers[i], static_cast<Py_ssize_t>(i)));
     if (!value || value.get() == Py_None) {
       check_required(field, errors);
     } else {
