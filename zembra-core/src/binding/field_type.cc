@@ -194,6 +194,8 @@ PyType_Spec kFieldSpec = {
 
 }  // namespace
 
-PyTypeObject* field_type() { return create_type_once(type_cell, &kFieldSpec); }
+PyTypeObject* field_type() {
+  return create_type_once(type_cell, &kFieldSpec, &vector_constructor<kFieldSignature, field_new>);
+}
 
 }  // namespace zembra::py

@@ -107,6 +107,17 @@ PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
   });
 }
 
+// The same constructor for calls through the type's vectorcall slot, which
+// spare the interpreter building an argument tuple and keyword dict.
+template <const CallSignature& Sig, auto Body>
+PyObject* vector_constructor(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+  return run_guarded([&]() -> Result<Object> {
+    std::array<PyObject*, Sig.slot_count()> slots{};
+    ZB_CHECK_OK(bind_arguments(Sig, args, PyVectorcall_NARGS(nargsf), kwnames, slots));
+    return Body(reinterpret_cast<PyTypeObject*>(type), Slots(slots));
+  });
+}
+
 // A method table entry's function pointer for an entry of the fast calling
 // convention with keywords (the table stores every kind under one type).
 template <const CallSignature& Sig, auto Body>

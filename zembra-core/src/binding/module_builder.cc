@@ -34,8 +34,11 @@ Status add_type(PyObject* module, const char* name, PyTypeObject* type) {
   return add_public_name(module, name, Object::borrow(reinterpret_cast<PyObject*>(type)));
 }
 
-PyTypeObject* create_type_once(PyTypeObject*& cell, PyType_Spec* spec) {
-  if (!cell) cell = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
+PyTypeObject* create_type_once(PyTypeObject*& cell, PyType_Spec* spec, vectorcallfunc constructor) {
+  if (!cell) {
+    cell = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
+    if (cell && constructor) cell->tp_vectorcall = constructor;
+  }
   return cell;
 }
 

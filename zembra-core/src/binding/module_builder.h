@@ -29,6 +29,7 @@ int execute_module(PyObject* module, Register&& register_all) noexcept {
 }
 
 // Creates a heap type once per process; later calls return the same object.
-PyTypeObject* create_type_once(PyTypeObject*& cell, PyType_Spec* spec);
+// A constructor given here serves calls of the type through vectorcall.
+PyTypeObject* create_type_once(PyTypeObject*& cell, PyType_Spec* spec, vectorcallfunc constructor = nullptr);
 
 }  // namespace zembra::py

@@ -130,7 +130,9 @@ PyType_Spec kSchemaSpec = {
 
 }  // namespace
 
-PyTypeObject* schema_type() { return create_type_once(type_cell, &kSchemaSpec); }
+PyTypeObject* schema_type() {
+  return create_type_once(type_cell, &kSchemaSpec, &vector_constructor<kSchemaSignature, schema_new>);
+}
 
 Result<const SchemaObject*> to_schema(PyObject* obj) {
   PyTypeObject* type = schema_type();
