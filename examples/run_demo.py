@@ -39,9 +39,14 @@ class Server:
 
     def __init__(self, env):
         self.process = subprocess.Popen(
-            [sys.executable, "-m", "shopsite.serve", "--port", "0"], cwd=SHOP, env=env,
+            [sys.executable, "-m", "shopsite.serve", "--port", "0", "--parent-pid", str(os.getpid())],
+            cwd=SHOP, env=env,
             stdout=subprocess.PIPE, text=True, start_new_session=True)
-        self.port = self._wait_for_port(timeout=30)
+        try:
+            self.port = self._wait_for_port(timeout=30)
+        except BaseException:
+            self.stop()
+            raise
 
     def _wait_for_port(self, timeout):
         line = []
@@ -81,7 +86,7 @@ class Client:
         return response.status, json.loads(response.read())
 
 
-def sample(payload, width=300):
+def sample(payload, width=400):
     text = json.dumps(payload, ensure_ascii=False)
     return text if len(text) <= width else text[:width] + " ..."
 
@@ -94,29 +99,39 @@ def new_product(number, category):
 
 def invalid_product(category):
     return {"sku": "DEMO-BAD", "name": "x" * 130, "category": category, "price": "123456789.999",
-            "stock": 2**31, "attributes": ["not", "an", "object"]}
+            "stock": 2**31, "released_on": "2024-02-30"}
+
+
+def show(method, path, status, answer, note=""):
+    print(f"{method} {path}{note} -> {status}")
+    if isinstance(answer, dict) and "errors" in answer:
+        print(f"  valid_count={answer['valid_count']} error_count={answer['error_count']}")
+        for error in answer["errors"]:
+            print(f"  {error['field']}: {error['message']} ({error['code']})")
+    else:
+        print(f"  {sample(answer)}")
 
 
 def tour(client):
     print("\n== The zembra endpoints")
-    status, items = client.call("GET", "/api/zembra/products/?limit=2")
-    print(f"GET /api/zembra/products/?limit=2 -> {status}\n  {sample(items)}")
-    path = f"/api/zembra/products/{items[0]['id']}/"
-    status, item = client.call("GET", path)
-    print(f"GET {path} -> {status}\n  {sample(item)}")
-    category = items[0]["category"]
-    for label, body in (("valid", new_product(0, category)), ("invalid", invalid_product(category)),
+    path = "/api/zembra/products/?limit=2"
+    status, items = client.call("GET", path)
+    show("GET", path, status, items[:1], " (first item)")
+    product = items[0]
+    path = f"/api/zembra/products/{product['id']}/"
+    show("GET", path, *client.call("GET", path))
+    for label, body in (("valid", new_product(0, product["category"])),
+                        ("invalid", invalid_product(product["category"])),
                         ("malformed", '{"sku": "A1",')):
-        status, answer = client.call("POST", "/api/zembra/products/", body)
-        print(f"POST /api/zembra/products/ ({label}) -> {status}\n  {sample(answer, 600)}")
-    status, answer = client.call("GET", "/api/zembra/stats/")
-    print(f"GET /api/zembra/stats/ -> {status}\n  {sample(answer, 600)}")
+        show("POST", "/api/zembra/products/", *client.call("POST", "/api/zembra/products/", body), f" ({label})")
+    show("GET", "/api/zembra/stats/", *client.call("GET", "/api/zembra/stats/"))
 
-    print("\n== Same data from both APIs (datetimes compared as instants, see catalog/compare.py)")
-    for path in (f"/api/{{}}/products/?limit={LIST_PAGE}", f"/api/{{}}/products/{items[0]['id']}/"):
-        ours, theirs = (client.call("GET", path.format(api))[1] for api in ("zembra", "drf"))
-        print(f"  {path.format('*'):40} {'equal' if comparable(ours) == comparable(theirs) else 'DIFFERENT'}")
-    return items[0]
+    print("\n== Same data from both APIs? (datetimes compared as instants, see catalog/compare.py)")
+    for label, path in ((f"list of {LIST_PAGE}", f"/products/?limit={LIST_PAGE}"),
+                        ("detail", f"/products/{product['id']}/")):
+        ours, theirs = (client.call("GET", f"/api/{api}{path}")[1] for api in ("zembra", "drf"))
+        print(f"  {label:12} {'equal' if comparable(ours) == comparable(theirs) else 'DIFFERENT'}")
+    return product
 
 
 def time_per_request(client, method, path, body_for, seconds):
@@ -155,6 +170,8 @@ def main():
     parser.add_argument("--seconds", type=float, default=1.5, help="timing budget per table cell")
     args = parser.parse_args()
 
+    # A plain `kill` must also run the clean-up below.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     folder = tempfile.mkdtemp(prefix="zembra-shop-")
     env = {**os.environ, "DJANGO_SETTINGS_MODULE": "shopsite.settings",
            "SHOP_DATABASE": os.path.join(folder, "shop.sqlite3")}

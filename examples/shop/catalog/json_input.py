@@ -3,11 +3,12 @@
 zembra_django validates model instances, whose attributes hold Python values
 (Decimal, datetime, UUID...). JSON carries text and numbers, so the write view
 first turns each value into its field's Python type with the field's own
-``to_python()``; what cannot be converted is reported in the same shape as a
-``validate_instance`` report.
+``to_python()``; what cannot be converted is added to the
+``validate_instance`` report, in the same shape.
 """
 
 import datetime
+import decimal
 import json
 import math
 
@@ -39,6 +40,8 @@ def load_object(body):
         data = json.loads(body, parse_constant=_refuse_constant, parse_float=_finite_float)
     except ValueError as exc:  # JSONDecodeError and UnicodeDecodeError included
         raise BadRequest(f"Malformed JSON: {exc}") from None
+    except RecursionError:
+        raise BadRequest("Malformed JSON: nested too deeply.") from None
     if not isinstance(data, dict):
         raise BadRequest(f"Expected a JSON object, got {type(data).__name__}.")
     return data
@@ -57,6 +60,8 @@ def to_python(field, value):
     except (TypeError, ValueError, ArithmeticError):
         # Some to_python() methods let these through for unexpected JSON types.
         raise ValidationError("Invalid value.", code="invalid") from None
+    if isinstance(value, float) and not math.isfinite(value):  # "1e999", "NaN" as text
+        raise ValidationError("Ensure this value is a finite number.", code="invalid")
     if isinstance(value, datetime.datetime) and timezone.is_naive(value):
         value = timezone.make_aware(value, datetime.UTC)
     return value
@@ -66,8 +71,9 @@ def field_values(model_class, names, data):
     """Converts the writable fields among ``names`` found in ``data``.
 
     Returns ``(values, errors)``: the converted values by name, and error
-    dicts with the keys of a validation report entry. Absent fields without a
-    default are set to None so that validation reports them as required.
+    dicts with the keys of a validation report entry (a field that fails is
+    left out of ``values``). Absent fields without a default are set to None
+    so that validation reports them as required.
     """
     values, errors = {}, []
     for name in names:
@@ -86,8 +92,27 @@ def field_values(model_class, names, data):
     return values, errors
 
 
-def error_report(field_count, errors):
-    """A report of the same shape as zembra_django.validate_instance's."""
+def pad_decimal_places(instance):
+    """Writes decimals with all their places (19.9 as 19.90), as a read would.
+
+    Call it after validation, which has ensured no value has more places.
+    """
+    for field in instance._meta.concrete_fields:
+        value = getattr(instance, field.attname)
+        if isinstance(field, models.DecimalField) and isinstance(value, decimal.Decimal):
+            setattr(instance, field.attname, value.quantize(decimal.Decimal(1).scaleb(-field.decimal_places)))
+
+
+def with_input_errors(report, errors, names):
+    """A validate_instance report completed with the conversion errors.
+
+    A field that could not be converted keeps only its conversion error;
+    errors are listed in the order of ``names``, the fields checked.
+    """
     failed = {error["field"] for error in errors}
-    return {"valid_count": max(field_count - len(failed), 0), "error_count": len(errors),
-            "is_valid": not errors, "errors": errors}
+    position = {name: index for index, name in enumerate(names)}
+    merged = sorted([*errors, *(e for e in report["errors"] if e["field"] not in failed)],
+                    key=lambda error: position.get(error["field"], len(names)))
+    failed.update(error["field"] for error in merged)
+    return {"valid_count": max(len(names) - len(failed), 0), "error_count": len(merged),
+            "is_valid": not merged, "errors": merged}

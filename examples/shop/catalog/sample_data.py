@@ -48,9 +48,9 @@ def _product(rng, number, categories):
 def _application(rng):
     return FinancingApplication(
         applicant_name=f"{rng.choice(FIRST)} {rng.choice(LAST)}",
-        credit_score=rng.randrange(300, 851),
-        debt_to_income_ratio=round(rng.uniform(0.05, 0.8), 3),
-        loan_amount=Decimal(rng.randrange(20_000, 2_500_000)) / 100,
+        credit_score=round(rng.triangular(300, 850, 720)),
+        debt_to_income_ratio=round(rng.uniform(0.05, 0.6), 3),
+        loan_amount=Decimal(rng.randrange(10_000, 800_000)) / 100,
         age=rng.randrange(18, 80),
         interest_rate=Decimal(rng.randrange(199, 2499)) / 100,
         submitted_at=_moment(rng),

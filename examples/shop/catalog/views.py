@@ -44,18 +44,19 @@ def product_create(request):
     values, errors = json_input.field_values(Product, PRODUCT_FIELDS, data)
     category = data.get("category")
     if type(category) is not int or not Category.objects.filter(pk=category).exists():
+        category = None
         errors.append({"field": "category", "message": "Select a valid category.",
                        "code": "invalid_choice", "params": {}})
-    if errors:
-        return JsonResponse(json_input.error_report(len(PRODUCT_FIELDS), errors), status=400)
 
     product = Product(category_id=category, **values)
     try:
         report = zembra_django.validate_instance(product, PRODUCT_SCHEMA)
     except (TypeError, ValueError, OverflowError) as exc:  # a value it cannot read at all
         return JsonResponse({"detail": str(exc)}, status=400)
+    report = json_input.with_input_errors(report, errors, [*PRODUCT_FIELDS, "category"])
     if not report["is_valid"]:
         return JsonResponse(report, status=400)
+    json_input.pad_decimal_places(product)
     try:
         with transaction.atomic():
             product.save(force_insert=True)
