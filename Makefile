@@ -9,8 +9,11 @@ STAMP := $(VENV)/.deps-stamp
 NATIVE_BUILD := build/native
 ASAN_BUILD := build/asan
 JOBS ?= 2
+# Make rather than Ninja: the benchmark peers include a package whose import
+# name shadows the Ninja build tool's Python module.
+GENERATOR := Unix Makefiles
 
-.PHONY: all venv build demo test test-python test-native test-asan bench fuzz clean
+.PHONY: all venv build demo test test-python test-example test-native native-testing-module test-asan bench fuzz clean
 
 all: build
 
@@ -26,33 +29,38 @@ venv: $(STAMP)
 
 # Optimised release build, installed into the virtual environment.
 build: $(STAMP)
-	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PIP) install -q --no-build-isolation --no-deps .
+	CMAKE_GENERATOR="$(GENERATOR)" CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) \
+	  $(PIP) install -q --no-build-isolation --no-deps .
 
 demo: build
-	$(PY) examples/quickstart.py
+	$(PY) examples/run_demo.py
 
-test: test-python test-native test-asan
+test: test-python test-example test-native test-asan
+
+# The example shop's own tests (Django's test runner).
+test-example: build
+	$(PY) examples/shop/manage.py test catalog
 
 test-python: build native-testing-module
 	PYTHONPATH=$(NATIVE_BUILD)/testing $(PY) -m pytest tests/python
 
 # Native unit tests of the pure library, and the test-only module.
-$(NATIVE_BUILD)/build.ninja: $(STAMP) CMakeLists.txt
-	$(VENV)/bin/cmake -S . -B $(NATIVE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+$(NATIVE_BUILD)/CMakeCache.txt: $(STAMP) CMakeLists.txt
+	$(VENV)/bin/cmake -S . -B $(NATIVE_BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DZEMBRA_NATIVE_TESTS=ON -DPython_EXECUTABLE=$(abspath $(PY))
 
-native-testing-module: $(NATIVE_BUILD)/build.ninja
+native-testing-module: $(NATIVE_BUILD)/CMakeCache.txt
 	$(VENV)/bin/cmake --build $(NATIVE_BUILD) -j $(JOBS) --target _zembra_testing
 	mkdir -p $(NATIVE_BUILD)/testing && cp $(NATIVE_BUILD)/_zembra_testing*.so $(NATIVE_BUILD)/testing/
 
-test-native: $(NATIVE_BUILD)/build.ninja
+test-native: $(NATIVE_BUILD)/CMakeCache.txt
 	$(VENV)/bin/cmake --build $(NATIVE_BUILD) -j $(JOBS) --target native_tests
 	@set -e; for t in $(NATIVE_BUILD)/*_test; do echo "== $$t"; "$$t"; done
 
 # The extension built with AddressSanitizer and UndefinedBehaviorSanitizer,
 # the whole pytest suite run against it with the sanitizer runtime preloaded.
 test-asan: $(STAMP)
-	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEMBRA_SANITIZE=ON \
+	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DZEMBRA_SANITIZE=ON \
 	  -DZEMBRA_NATIVE_TESTS=ON -DPython_EXECUTABLE=$(abspath $(PY))
 	$(VENV)/bin/cmake --build $(ASAN_BUILD) -j $(JOBS) --target _native _zembra_testing
 	rm -rf $(ASAN_BUILD)/stage && mkdir -p $(ASAN_BUILD)/stage
