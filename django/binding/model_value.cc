@@ -10,6 +10,7 @@
 #include "binding/python_text.h"
 #include "binding/read_value.h"
 #include "binding/to_python.h"
+#include "common/buffer.h"
 #include "common/fault.h"
 #include "django/binding/ordinary_errors.h"
 #include "text/datetime.h"
@@ -59,13 +60,28 @@ Result<T> described(Result<T>&& r, Make make) {
   return fail(make(std::move(text)));
 }
 
-Result<FieldValue> convert_decimal(PyObject* value, const FieldDescriptor& d) {
-  Object holder;
+// The decimal of str(value), which holder keeps.
+Result<Decimal> model_decimal(PyObject* value, const FieldDescriptor& d, Object& holder) {
   ZB_TRY(std::string_view text, expecting(str_of(value, holder), value, "Decimal (via str)"));
   ZB_TRY(std::optional<std::string> plain, plain_decimal_text(value, text));
   auto parsed = text::parse_decimal(plain ? std::string_view(*plain) : text, text::DecimalMode::Rounding);
   if (!parsed) return fail(unparsable(d, text, "Decimal"));
-  return FieldValue(*parsed);
+  return *parsed;
+}
+
+// The serialized text of a decimal; str(value) itself when it already is
+// that text, as it is for the interpreter's decimals without an exponent.
+Result<Object> serialize_decimal(PyObject* value, const FieldDescriptor& d) {
+  Object holder;
+  ZB_TRY(Decimal decimal, model_decimal(value, d, holder));
+  Buffer out;
+  text::format_decimal(decimal, out);
+  if (PyUnicode_CheckExact(holder.get()) && PyUnicode_IS_ASCII(holder.get()) &&
+      std::string_view(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(holder.get())),
+                       static_cast<std::size_t>(PyUnicode_GET_LENGTH(holder.get()))) == out.view()) {
+    return holder;
+  }
+  return ascii_text(out.view());
 }
 
 Result<FieldValue> convert_uuid(PyObject* value, const FieldDescriptor& d) {
@@ -151,8 +167,11 @@ Result<FieldValue> convert_model_value(PyObject* value, const FieldDescriptor& d
       ZB_TRY(double v, expecting(read_float(value), value, "float"));
       return FieldValue(v);
     }
-    case FieldKindTag::DecimalField:
-      return convert_decimal(value, d);
+    case FieldKindTag::DecimalField: {
+      Object holder;
+      ZB_TRY(Decimal decimal, model_decimal(value, d, holder));
+      return FieldValue(decimal);
+    }
     case FieldKindTag::BooleanField: {
       ZB_TRY(bool v, expecting(read_bool(value), value, "bool"));
       return FieldValue(v);
@@ -205,6 +224,8 @@ Result<Object> serialize_model_value(PyObject* value, const FieldDescriptor& d, 
       ZB_TRY(bool v, expecting(read_bool(value), value, "bool"));
       return Object::borrow(v ? Py_True : Py_False);
     }
+    case FieldKindTag::DecimalField:
+      return serialize_decimal(value, d);
     case FieldKindTag::JSONField: {
       ZB_TRY(Object copy, plain_json_copy(value));
       if (copy) return copy;

@@ -1,0 +1,158 @@
+"""The Django integration against DRF, pydantic, django-ninja, model_to_dict
+and plain Python, on model instances and rows loaded from SQLite."""
+
+import datetime as dt
+import decimal
+import functools
+import uuid
+
+from harness import compare
+
+N = 10_000
+VALIDATED = 1_000  # clean_fields() is slow enough that fewer instances tell the same story
+
+
+@functools.cache
+def setup():
+    """Configures Django (in-memory SQLite), defines the model, fills the table."""
+    import django
+    from django.conf import settings
+
+    if not settings.configured:
+        settings.configure(
+            DATABASES={"default": {"ENGINE": "django.db.backends.sqlite3", "NAME": ":memory:"}},
+            INSTALLED_APPS=[], USE_TZ=True, TIME_ZONE="UTC",
+            DEFAULT_AUTO_FIELD="django.db.models.BigAutoField")
+        django.setup()
+    from django.db import connection, models
+
+    class Item(models.Model):
+        name = models.CharField(max_length=100)
+        description = models.TextField()
+        quantity = models.IntegerField()
+        views = models.BigIntegerField()
+        rating = models.FloatField()
+        price = models.DecimalField(max_digits=10, decimal_places=2)
+        active = models.BooleanField(default=True)
+        released = models.DateField()
+        created = models.DateTimeField()
+        key = models.UUIDField()
+        meta = models.JSONField()
+        email = models.EmailField()
+
+        class Meta:
+            app_label = "bench"
+
+    with connection.schema_editor() as editor:
+        editor.create_model(Item)
+    base = dt.datetime(2024, 1, 1, tzinfo=dt.timezone.utc)
+    Item.objects.bulk_create([Item(
+        name=f"item {i}", description="A longer description of the item " * 2, quantity=i % 1000,
+        views=i * 1_000_003, rating=i / 7, price=decimal.Decimal(f"{i}.{i % 100:02d}"), active=i % 3 != 0,
+        released=dt.date(2020, 1, 1) + dt.timedelta(days=i % 1500), created=base + dt.timedelta(minutes=i),
+        key=uuid.UUID(int=i * 7919 + 1), meta={"tags": ["a", "b"], "rank": i}, email=f"user{i}@example.com",
+    ) for i in range(N)], batch_size=1000)
+    return Item
+
+
+def by_hand(items):
+    """The JSON-ready dicts written out in plain Python."""
+    return [{
+        "active": o.active, "created": o.created.isoformat(), "description": o.description, "email": o.email,
+        "key": str(o.key), "meta": o.meta, "name": o.name, "price": str(o.price), "quantity": o.quantity,
+        "rating": o.rating, "released": o.released.isoformat(), "views": o.views,
+    } for o in items]
+
+
+def peers(Item, names):
+    from django.forms.models import model_to_dict
+    import pydantic
+    from rest_framework import serializers
+
+    class ItemSerializer(serializers.ModelSerializer):
+        class Meta:
+            model = Item
+            fields = names
+
+    class ItemModel(pydantic.BaseModel):
+        model_config = pydantic.ConfigDict(from_attributes=True)
+        name: str
+        description: str
+        quantity: int
+        views: int
+        rating: float
+        price: decimal.Decimal
+        active: bool
+        released: dt.date
+        created: dt.datetime
+        key: uuid.UUID
+        meta: dict
+        email: str
+
+    from ninja import ModelSchema as NinjaModelSchema
+
+    class ItemOut(NinjaModelSchema):
+        class Meta:
+            model = Item
+            fields = names
+
+    adapter = pydantic.TypeAdapter(list[ItemModel])
+    return {
+        "DRF ModelSerializer(many=True).data": lambda items: ItemSerializer(items, many=True).data,
+        "pydantic from_attributes + model_dump(json)": lambda items: [
+            ItemModel.model_validate(o).model_dump(mode="json") for o in items],
+        "pydantic TypeAdapter(list) validate + dump(json)": lambda items: adapter.dump_python(
+            adapter.validate_python(items), mode="json"),
+        "django-ninja ModelSchema from_orm + model_dump(json)": lambda items: [
+            ItemOut.from_orm(o).model_dump(mode="json") for o in items],
+        "model_to_dict": lambda items: [model_to_dict(o, fields=names) for o in items],
+        "plain Python function": by_hand,
+    }
+
+
+def run():
+    Item = setup()
+    import zembra_django as zd
+
+    schema = zd.ModelSchema(Item)
+    fields = schema.field_names_list
+    items = list(Item.objects.order_by("pk"))
+    rows = list(Item.objects.order_by("pk").values_list(*fields))
+    results = []
+
+    def check(outs):
+        ours = outs["zembra serialize_batch"]
+        assert ours == by_hand(items)
+        assert len(outs["DRF ModelSerializer(many=True).data"]) == len(ours)
+
+    contenders = {"zembra serialize_batch": lambda: zd.serialize_batch(items, schema)}
+    contenders.update({name: functools.partial(fn, items) for name, fn in peers(Item, fields).items()})
+    results.append(compare(f"serialize_batch: {N} model instances of 12 fields", contenders,
+                           ours="zembra serialize_batch", repeat=3, check=check))
+
+    def check_rows(outs):
+        assert outs["zembra serialize_values_list"] == by_hand(items)
+
+    results.append(compare(
+        f"serialize_values_list: {N} values_list() rows of 12 fields",
+        {"zembra serialize_values_list": lambda: zd.serialize_values_list(rows, schema),
+         "[dict(zip(names, row)) for row in rows]": lambda: [dict(zip(fields, row)) for row in rows]},
+        ours="zembra serialize_values_list", repeat=5, check=check_rows))
+
+    subset = items[:VALIDATED]
+
+    def clean_all():
+        for o in subset:
+            o.clean_fields()
+
+    results.append(compare(
+        f"validate_instance: {VALIDATED} model instances of 12 fields",
+        {"zembra validate_instance": lambda: [zd.validate_instance(o, schema) for o in subset],
+         "instance.clean_fields()": clean_all},
+        ours="zembra validate_instance", repeat=3))
+    return results
+
+
+if __name__ == "__main__":
+    for r in run():
+        print(r.report())
