@@ -89,8 +89,7 @@ Result<Object> field_value_to_python(std::string_view field_name, const FieldVal
 
 Result<Object> build_record_dict(std::span<PyObject* const> keys, std::span<const std::size_t> sorted_order,
                                  std::span<Object> values) {
-  // Sized for every key up front: no table growth while the keys go in.
-  ZB_TRY(Object dict, checked(_PyDict_NewPresized(static_cast<Py_ssize_t>(sorted_order.size()))));
+  ZB_TRY(Object dict, checked(PyDict_New()));
   for (std::size_t position : sorted_order) {
     ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), keys[position], values[position].get())));
   }
