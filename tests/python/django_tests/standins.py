@@ -42,3 +42,8 @@ def standin_model(*fields, name="M"):
 def wide_model(n, prefix="f"):
     """n IntegerFields named f000, f001, ..."""
     return standin_model(*(StandinField(f"{prefix}{i:03d}", "IntegerField") for i in range(n)), name="Wide")
+
+
+def meta_returning(fields):
+    """A model whose get_fields() returns fields as they are."""
+    return type("M", (), {"_meta": type("Meta", (), {"get_fields": lambda self: fields})()})

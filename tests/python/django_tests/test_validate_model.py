@@ -10,7 +10,6 @@ from django.core import validators
 from django.core.exceptions import ValidationError
 
 import zembra_django as zd
-from leakcheck import assert_no_leak
 from django_tests.standins import StandinField, standin_model, wide_model
 from django_tests.testapp.models import Everything, Ordered
 from django_tests.test_serialize_model import SCHEMA, VALUES
@@ -123,12 +122,3 @@ def test_wide_models_on_the_pool_give_the_sequential_report(width):
     assert [e["field"] for e in report["errors"]] == failing
     assert (report["valid_count"], report["error_count"]) == (width - len(failing), len(failing))
     assert zd.validate_fields(schema.to_descriptor_list(), list(values.values())) == report
-
-
-def test_validation_does_not_leak(db):
-    instance = valid_instance(title="x" * 30, data=[1, {"a": 2}])
-    wide = zd.ModelSchema(wide_model(130))
-    wide_record = types.SimpleNamespace(**{f"f{i:03d}": 2**31 for i in range(130)})
-    for call in (lambda: zd.validate_instance(instance, SCHEMA), lambda: zd.validate_instance(wide_record, wide),
-                 lambda: zd.validate_instance(types.SimpleNamespace(count="x"), SCHEMA)):
-        assert_no_leak(call, instance, SCHEMA, per_round=200)
