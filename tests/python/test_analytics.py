@@ -604,3 +604,12 @@ def test_other_threads_run_during_long_batches(fn, make, releases):
 ])
 def test_no_leaks(fn, args):
     assert_no_leak(lambda: fn(args), args)
+
+
+def test_interrupt_in_a_loan_amount_conversion_is_not_swallowed():
+    class Interrupting:
+        def __float__(self):
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        compute_risk_batch([{"loan_amount": Interrupting()}])

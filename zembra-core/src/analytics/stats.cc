@@ -1,8 +1,22 @@
+#include <algorithm>
 #include "analytics/stats.h"
 
 #include <cmath>
 
 namespace zembra::analytics {
+
+void place_median_elements(std::span<double> values) noexcept {
+  const std::size_t n = values.size();
+  if (n < 2) return;
+  auto less = [](double a, double b) { return nan_last_less(a, b); };
+  auto middle = values.begin() + static_cast<std::ptrdiff_t>(n / 2);
+  std::nth_element(values.begin(), middle, values.end(), less);
+  if (n % 2 == 0) {
+    // Everything before the middle is not greater than it; the largest of
+    // those is the lower middle element of the sorted order.
+    std::iter_swap(std::max_element(values.begin(), middle, less), middle - 1);
+  }
+}
 
 StatsSummary stats_summary(const StatsAccumulator& acc, double squared_deviations,
                            std::span<const double> sorted) noexcept {

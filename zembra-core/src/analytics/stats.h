@@ -97,6 +97,11 @@ constexpr bool nan_last_less(double a, double b) noexcept {
   return a < b || (stats_detail::is_nan(b) && !stats_detail::is_nan(a));
 }
 
+// Puts in positions n/2 and, for an even count, n/2 - 1 the elements a sort
+// by nan_last_less would put there, leaving the others in no particular
+// order: the median needs nothing more than these, in linear time.
+void place_median_elements(std::span<double> values) noexcept;
+
 struct StatsSummary {
   double mean;
   double median;
