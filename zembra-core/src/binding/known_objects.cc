@@ -163,7 +163,12 @@ Result<Object> walk_plain(PyObject* value, std::size_t depth, bool& plain) {
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.key_utf8 < b.key_utf8; });
     ZB_TRY(Object out, checked(PyDict_New()));
-    for (Entry& e : entries) ZB_CHECK_OK(checked_status(PyDict_SetItem(out.get(), e.key.get(), e.value.get())));
+    bool atomic = true;
+    for (Entry& e : entries) {
+      atomic = atomic && !PyObject_GC_IsTracked(e.value.get());
+      ZB_CHECK_OK(checked_status(PyDict_SetItem(out.get(), e.key.get(), e.value.get())));
+    }
+    if (atomic) PyObject_GC_UnTrack(out.get());  // as build_record_dict does
     return out;
   }
   plain = false;

@@ -104,6 +104,7 @@ Result<Object> serialize_dict_copy(PyObject* record, const SchemaObject& schema)
     ZB_TRY(Object converted, convert_direct(value.get(), field.rules.kind.tag));
     ZB_CHECK_OK(checked_status(PyDict_SetItem(copy.get(), key, converted.get())));
   }
+  untrack_if_atomic(copy.get());
   return copy;
 }
 

@@ -87,12 +87,30 @@ Result<Object> field_value_to_python(std::string_view field_name, const FieldVal
   }
 }
 
+void untrack_if_atomic(PyObject* dict) {
+  // A dict that holds no container cannot be part of a reference cycle; the
+  // collector untracks such dicts itself when it meets them, and the dict
+  // tracks itself again if a container is stored in it later. Doing it here
+  // spares collection passes over large batches of results.
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    if (PyObject_GC_IsTracked(value)) return;
+  }
+  PyObject_GC_UnTrack(dict);
+}
+
 Result<Object> build_record_dict(std::span<PyObject* const> keys, std::span<const std::size_t> sorted_order,
                                  std::span<Object> values) {
   ZB_TRY(Object dict, checked(PyDict_New()));
+  bool atomic = true;
   for (std::size_t position : sorted_order) {
-    ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), keys[position], values[position].get())));
+    PyObject* value = values[position].get();
+    atomic = atomic && !PyObject_GC_IsTracked(value);
+    ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), keys[position], value)));
   }
+  if (atomic) PyObject_GC_UnTrack(dict.get());
   return dict;
 }
 

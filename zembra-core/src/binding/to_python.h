@@ -19,6 +19,9 @@ Result<Object> json_to_python(const JsonValue& tree);
 // non-finite float fails with the serialization error for field_name.
 Result<Object> field_value_to_python(std::string_view field_name, const FieldValue& value);
 
+// Stops the garbage collector from tracking a dict that holds no container.
+void untrack_if_atomic(PyObject* dict);
+
 // Builds the result dict of one record: keys inserted in ascending byte
 // order (sorted_order lists the field positions in that order).
 Result<Object> build_record_dict(std::span<PyObject* const> keys, std::span<const std::size_t> sorted_order,
