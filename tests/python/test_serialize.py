@@ -367,3 +367,15 @@ def test_json_nesting_limit():
     cyclic.append(cyclic)
     with pytest.raises(ValueError, match="Circular reference"):
         one(list, cyclic)
+
+
+def test_result_dicts_without_containers_are_left_to_the_collector_correctly():
+    import gc
+    atomic = serialize({"a": 1}, Schema({"a": Field(int)}))
+    nested = serialize({"a": [1]}, Schema({"a": Field(list)}))
+    copied = serialize_many([{"a": D(1), "b": "x"}], Schema({"a": Field(D)}))[0]
+    assert not gc.is_tracked(atomic) and not gc.is_tracked(copied)
+    assert gc.is_tracked(nested)
+    # Storing a container later makes the dict tracked again, so cycles are still found.
+    atomic["self"] = [atomic]
+    assert gc.is_tracked(atomic)
