@@ -18,23 +18,8 @@ Status register_django(PyObject* module) {
 
 int exec_django(PyObject* module) noexcept { return execute_module(module, register_django); }
 
-PyModuleDef_Slot kDjangoSlots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_django)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef kDjangoModule = {
-    PyModuleDef_HEAD_INIT,
-    "zembra_django",
-    "The native extension module.",
-    0,
-    nullptr,
-    kDjangoSlots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef_Slot kDjangoSlots[] = ZB_EXTENSION_MODULE_SLOTS(exec_django);
+PyModuleDef kDjangoModule = extension_module("zembra_django", kDjangoSlots);
 
 }  // namespace
 }  // namespace zembra::py

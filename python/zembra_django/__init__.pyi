@@ -2,6 +2,8 @@
 
 from typing import Any, Literal, NotRequired, TypedDict, final
 
+from zembra_core._native import _ReportDict
+
 __all__ = [
     "ModelSchema",
     "serialize_instance",
@@ -29,17 +31,6 @@ class _DescriptorDict(TypedDict):
     max_digits: NotRequired[int]
     decimal_places: NotRequired[int]
 
-class _FieldErrorDict(TypedDict):
-    field: str
-    message: str
-    code: str
-    params: dict[str, str]
-
-class _ReportDict(TypedDict):
-    valid_count: int
-    error_count: int
-    is_valid: bool
-    errors: list[_FieldErrorDict]
 
 @final
 class ModelSchema:

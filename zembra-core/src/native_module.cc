@@ -20,23 +20,8 @@ Status register_native(PyObject* module) {
 
 int exec_native(PyObject* module) noexcept { return execute_module(module, register_native); }
 
-PyModuleDef_Slot kNativeSlots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_native)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef kNativeModule = {
-    PyModuleDef_HEAD_INIT,
-    "_native",
-    "The native extension module.",
-    0,
-    nullptr,
-    kNativeSlots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+PyModuleDef_Slot kNativeSlots[] = ZB_EXTENSION_MODULE_SLOTS(exec_native);
+PyModuleDef kNativeModule = extension_module("_native", kNativeSlots);
 
 }  // namespace
 }  // namespace zembra::py

@@ -28,6 +28,20 @@ int execute_module(PyObject* module, Register&& register_all) noexcept {
   return rc < 0 ? -1 : 0;
 }
 
+// The definition every module of the extension shares: multi-phase
+// initialisation with one execution step, no per-module state, and no need
+// for the interpreter lock. `slots` comes from extension_module_slots().
+inline PyModuleDef extension_module(const char* name, PyModuleDef_Slot* slots) {
+  return PyModuleDef{PyModuleDef_HEAD_INIT, name, "The native extension module.", 0, nullptr, slots,
+                     nullptr,               nullptr, nullptr};
+}
+
+#define ZB_EXTENSION_MODULE_SLOTS(exec_fn)                  \
+  {                                                         \
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_fn)},       \
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED}, {0, nullptr}         \
+  }
+
 // Creates a heap type once per process; later calls return the same object.
 // A constructor given here serves calls of the type through vectorcall.
 PyTypeObject* create_type_once(PyTypeObject*& cell, PyType_Spec* spec, vectorcallfunc constructor = nullptr);
