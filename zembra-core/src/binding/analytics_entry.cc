@@ -11,6 +11,7 @@
 #include "analytics/stats.h"
 #include "binding/convert.h"
 #include "binding/core_functions.h"
+#include "binding/dict_lookup.h"
 #include "binding/frame.h"
 #include "binding/python_text.h"
 #include "binding/without_gil.h"
@@ -131,10 +132,8 @@ Result<double> loan_amount_of(PyObject* value) {
 Result<analytics::RiskInput> risk_input_of(PyObject* record, const std::array<PyObject*, 5>& keys) {
   analytics::RiskInput input = analytics::kDefaultRiskInput;
   for (std::size_t k = 0; k < analytics::kRiskFields.size(); ++k) {
-    PyObject* found = nullptr;
-    if (PyDict_GetItemRef(record, keys[k], &found) < 0) return python_error();
-    if (!found) continue;  // the default stays
-    Object value = Object::steal(found);
+    ZB_TRY(Object value, dict_lookup(record, keys[k], static_cast<Py_ssize_t>(k)));
+    if (!value) continue;  // the default stays
     if (k == analytics::kLoanAmountField) {
       ZB_TRY(input.*analytics::kRiskFields[k].member, loan_amount_of(value.get()));
     } else {
