@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <string>
 #include <type_traits>
+#include <thread>
 #include <vector>
 
 #include "common/expected.h"
@@ -159,6 +161,13 @@ class InjectedJob : public Job {
   explicit InjectedJob(F& fn) noexcept : Job(&InjectedJob::execute_fn), fn_(fn) {}
 
   void wait() {
+    // Short operations finish before a sleep and a wake-up would: look at
+    // the flag for a moment first. The lock below is still taken, so the
+    // worker is done with this job when wait() returns.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+    while (!done_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until) {
+      std::this_thread::yield();
+    }
     std::unique_lock<std::mutex> lock(mu_);
     finished_cv_.wait(lock, [this] { return finished_; });
   }
@@ -173,13 +182,15 @@ class InjectedJob : public Job {
     // job, before the lock is released.
     std::lock_guard<std::mutex> lock(self->mu_);
     self->finished_ = true;
+    self->done_.store(true, std::memory_order_release);
     self->finished_cv_.notify_one();
   }
 
   F& fn_;
   std::mutex mu_;
   std::condition_variable finished_cv_;
-  bool finished_ = false;
+  bool finished_ = false;                // guarded by mu_
+  std::atomic<bool> done_{false};        // the same, for the spin in wait()
 };
 
 }  // namespace detail
