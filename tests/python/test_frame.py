@@ -180,3 +180,15 @@ def test_the_shared_object_exports_only_the_module_initialisers():
                       or " B " in line or " W " in line or " V " in line)
     assert exported == ["PyInit__native", "PyInit_zembra_django", "PyModExport__native",
                         "PyModExport_zembra_django"]
+
+
+@pytest.mark.parametrize("call", [
+    lambda: _native.version(),
+    lambda: zembra_django.version(),
+    lambda: _native.validate(),
+    lambda: Field(str, maxlen=3),
+    lambda: _native.serialize({}, None),
+])
+def test_frame_paths_do_not_leak(call):
+    from leakcheck import assert_no_leak
+    assert_no_leak(call)
