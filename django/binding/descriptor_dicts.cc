@@ -4,6 +4,7 @@
 #include <string>
 
 #include "binding/convert.h"
+#include "binding/list_walk.h"
 #include "binding/python_text.h"
 #include "django/binding/ordinary_errors.h"
 
@@ -124,14 +125,12 @@ Result<Object> write_descriptor_dicts(std::span<const FieldDescriptor> descripto
 Result<std::vector<FieldDescriptor>> read_descriptor_dicts(PyObject* list) {
   ZB_TRY(const DescriptorKeys* keys, descriptor_keys());
   std::vector<FieldDescriptor> descriptors;
-  Py_ssize_t initial = PyList_GET_SIZE(list);
-  descriptors.reserve(static_cast<std::size_t>(initial));
-  // Subscription may run user code that shrinks the list.
-  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
-    Object element = Object::borrow(PyList_GET_ITEM(list, i));
-    ZB_TRY(FieldDescriptor descriptor, read_one(element.get(), *keys));
+  descriptors.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+  ZB_CHECK_OK(for_each_item(list, [&](PyObject* element) -> Status {
+    ZB_TRY(FieldDescriptor descriptor, read_one(element, *keys));
     descriptors.push_back(std::move(descriptor));
-  }
+    return {};
+  }));
   return descriptors;
 }
 

@@ -24,23 +24,12 @@ namespace {
 using django::FieldDescriptor;
 using django::FieldKindTag;
 
-// The qualified name of the value's type, for the type conversion error.
-std::string actual_type_name(PyObject* value) {
-  Object name = Object::steal(PyType_GetQualName(Py_TYPE(value)));
-  if (name) {
-    Py_ssize_t size = 0;
-    if (const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size)) return std::string(text, size);
-  }
-  PyErr_Clear();
-  return "unknown";
-}
-
 // A conversion call that failed: the exception is dropped for the type
 // conversion error naming the expected type.
 template <class T>
 Result<T> expecting(Result<T>&& r, PyObject* value, const char* expected) {
   return absorb_failure(std::move(r), [&]() -> Result<T> {
-    return fail(ModelError::type_conversion(expected, actual_type_name(value)));
+    return fail(ModelError::type_conversion(expected, type_qualname(value, "unknown")));
   });
 }
 

@@ -1,6 +1,7 @@
 // serialize_instance, serialize_batch and serialize_values_list.
 #include "binding/convert.h"
 #include "binding/frame.h"
+#include "binding/list_walk.h"
 #include "django/binding/django_functions.h"
 #include "django/binding/model_schema_type.h"
 #include "django/binding/ordinary_errors.h"
@@ -93,20 +94,6 @@ Result<Object> serialize_instance_body(PyObject*, Slots slots) {
   ZB_TRY(const ModelSchemaObject* schema, for_parameter("schema", to_model_schema(slots[1])));
   RecordBuilder builder(schema->model, schema->key_pointers);
   return serialize_one_instance(slots[0], *schema, builder);
-}
-
-// Each item of list in order, while both its length at the start and its
-// current length allow (user code run by a conversion may shrink it).
-template <class Each>
-Result<Object> map_list(PyObject* list, Each each) {
-  Py_ssize_t initial = PyList_GET_SIZE(list);
-  ZB_TRY(Object result, checked(PyList_New(0)));
-  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
-    Object item = Object::borrow(PyList_GET_ITEM(list, i));
-    ZB_TRY(Object out, each(item.get()));
-    ZB_CHECK_OK(checked_status(PyList_Append(result.get(), out.get())));
-  }
-  return result;
 }
 
 Result<Object> serialize_batch_body(PyObject*, Slots slots) {

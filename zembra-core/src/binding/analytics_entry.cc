@@ -13,6 +13,7 @@
 #include "binding/core_functions.h"
 #include "binding/dict_lookup.h"
 #include "binding/frame.h"
+#include "binding/list_walk.h"
 #include "binding/python_text.h"
 #include "binding/without_gil.h"
 #include "parallel/algorithm/fold.h"
@@ -64,14 +65,13 @@ Result<double> to_double(PyObject* item) {
 
 Result<Object> batch_stats_body(PyObject*, Slots slots) {
   ZB_TRY(PyObject * list, for_parameter("values", to_instance(slots[0], &PyList_Type, "list")));
-  Py_ssize_t initial = PyList_GET_SIZE(list);
   std::vector<double> values;
-  values.reserve(static_cast<std::size_t>(initial));
-  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
-    Object item = Object::borrow(PyList_GET_ITEM(list, i));
-    ZB_TRY(double v, to_double(item.get()));
+  values.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+  ZB_CHECK_OK(for_each_item(list, [&](PyObject* item) -> Status {
+    ZB_TRY(double v, to_double(item));
     values.push_back(v);
-  }
+    return {};
+  }));
   static PyObject* keys[6] = {interned("mean"), interned("median"), interned("stdev"),
                               interned("min"),  interned("max"),    interned("count")};
   for (PyObject* key : keys)
@@ -154,15 +154,14 @@ Result<Object> compute_risk_batch_body(PyObject*, Slots slots) {
   for (PyObject* key : keys)
     if (!key) return python_error();
 
-  Py_ssize_t initial = PyList_GET_SIZE(list);
   std::vector<analytics::RiskInput> inputs;
-  inputs.reserve(static_cast<std::size_t>(initial));
-  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
-    Object item = Object::borrow(PyList_GET_ITEM(list, i));
-    if (!PyDict_Check(item.get())) return wrong_type(item.get(), "dict");
-    ZB_TRY(analytics::RiskInput input, risk_input_of(item.get(), keys));
+  inputs.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+  ZB_CHECK_OK(for_each_item(list, [&](PyObject* item) -> Status {
+    if (!PyDict_Check(item)) return wrong_type(item, "dict");
+    ZB_TRY(analytics::RiskInput input, risk_input_of(item, keys));
     inputs.push_back(input);
-  }
+    return {};
+  }));
   std::vector<double> scores = without_interpreter_lock([&] {
     return parallel::parallel_map(std::span<const analytics::RiskInput>(inputs), analytics::risk_score);
   });
@@ -178,15 +177,10 @@ Result<Object> compute_risk_batch_body(PyObject*, Slots slots) {
 
 Result<Object> validate_ids_batch_body(PyObject*, Slots slots) {
   ZB_TRY(PyObject * list, for_parameter("ids", to_instance(slots[0], &PyList_Type, "list")));
-  Py_ssize_t initial = PyList_GET_SIZE(list);
-  ZB_TRY(Object result, checked(PyList_New(0)));
-  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
-    Object item = Object::borrow(PyList_GET_ITEM(list, i));
-    ZB_TRY(std::string_view text, to_text(item.get()));
-    PyObject* verdict = analytics::check_id(text) ? Py_True : Py_False;
-    ZB_CHECK_OK(checked_status(PyList_Append(result.get(), verdict)));
-  }
-  return result;
+  return map_list(list, [](PyObject* item) -> Result<Object> {
+    ZB_TRY(std::string_view text, to_text(item));
+    return Object::borrow(analytics::check_id(text) ? Py_True : Py_False);
+  });
 }
 
 // ---- validate_names_batch ------------------------------------------------
@@ -207,11 +201,12 @@ Result<Object> validate_names_batch_body(PyObject*, Slots slots) {
 
   // Hold every item: the views below point into their UTF-8 text, which
   // workers read while the lock is released.
-  Py_ssize_t initial = PyList_GET_SIZE(list);
   std::vector<Object> held;
-  held.reserve(static_cast<std::size_t>(initial));
-  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i)
-    held.push_back(Object::borrow(PyList_GET_ITEM(list, i)));
+  held.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+  ZB_CHECK_OK(for_each_item(list, [&](PyObject* item) -> Status {
+    held.push_back(Object::borrow(item));
+    return {};
+  }));
   std::vector<std::string_view> views;
   views.reserve(held.size());
   for (const Object& item : held) {

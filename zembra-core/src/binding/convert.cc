@@ -6,14 +6,14 @@
 
 namespace zembra::py {
 
-std::string type_qualname(PyObject* obj) {
+std::string type_qualname(PyObject* obj, std::string_view fallback) {
   Object name = Object::steal(PyType_GetQualName(Py_TYPE(obj)));
   if (name) {
     Py_ssize_t size = 0;
     if (const char* text = PyUnicode_AsUTF8AndSize(name.get(), &size)) return std::string(text, size);
   }
   PyErr_Clear();
-  return "<failed to extract type name>";
+  return std::string(fallback);
 }
 
 Unexpected<PythonRaised> wrong_type(PyObject* obj, std::string_view target) {

@@ -9,8 +9,9 @@
 
 namespace zembra::py {
 
-// Qualified type name of an object's type, for messages.
-std::string type_qualname(PyObject* obj);
+// Qualified type name of an object's type, for messages; `fallback` when it
+// cannot be read.
+std::string type_qualname(PyObject* obj, std::string_view fallback = "<failed to extract type name>");
 
 // TypeError "'X' object is not an instance of 'target'" (None worded apart).
 Unexpected<PythonRaised> wrong_type(PyObject* obj, std::string_view target);

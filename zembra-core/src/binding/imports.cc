@@ -18,14 +18,27 @@ Result<Object> imported_attribute(const char* module, const char* name) {
   return checked(PyObject_GetAttrString(mod.get(), name));
 }
 
-Result<PyObject*> decimal_type() {
-  // Filled once under the interpreter lock and kept for the process.
-  static PyObject* cell = nullptr;
+namespace {
+
+// Filled once under the interpreter lock and kept for the process.
+Result<PyObject*> imported_once(PyObject*& cell, const char* module, const char* name) {
   if (!cell) {
-    ZB_TRY(Object type, imported_attribute("decimal", "Decimal"));
+    ZB_TRY(Object type, imported_attribute(module, name));
     cell = type.release();
   }
   return cell;
+}
+
+}  // namespace
+
+Result<PyObject*> decimal_type() {
+  static PyObject* cell = nullptr;
+  return imported_once(cell, "decimal", "Decimal");
+}
+
+Result<PyObject*> uuid_type() {
+  static PyObject* cell = nullptr;
+  return imported_once(cell, "uuid", "UUID");
 }
 
 }  // namespace zembra::py

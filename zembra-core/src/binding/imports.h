@@ -12,7 +12,8 @@ Result<Object> imported_module(const char* module);
 // cache on every call, so a replaced module or attribute is honoured.
 Result<Object> imported_attribute(const char* module, const char* name);
 
-// decimal.Decimal, looked up once per process.
+// decimal.Decimal and uuid.UUID, each looked up once per process.
 Result<PyObject*> decimal_type();
+Result<PyObject*> uuid_type();
 
 }  // namespace zembra::py

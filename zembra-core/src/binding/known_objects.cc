@@ -175,15 +175,6 @@ Result<Object> walk_plain(PyObject* value, std::size_t depth, bool& plain) {
   return Object();
 }
 
-Result<PyObject*> uuid_type() {
-  static PyObject* cell = nullptr;
-  if (!cell) {
-    ZB_TRY(Object type, imported_attribute("uuid", "UUID"));
-    cell = type.release();
-  }
-  return cell;
-}
-
 }  // namespace
 
 std::optional<DateTime> exact_datetime(PyObject* value) {

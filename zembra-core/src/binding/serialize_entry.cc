@@ -9,6 +9,7 @@
 #include "binding/direct_convert.h"
 #include "binding/frame.h"
 #include "binding/known_objects.h"
+#include "binding/list_walk.h"
 #include "binding/read_value.h"
 #include "binding/schema_type.h"
 #include "binding/to_python.h"
@@ -117,19 +118,10 @@ Result<Object> serialize_body(PyObject*, Slots slots) {
 Result<Object> serialize_many_body(PyObject*, Slots slots) {
   ZB_TRY(PyObject * list, for_parameter("data_list", to_instance(slots[0], &PyList_Type, "list")));
   ZB_TRY(const SchemaObject* schema, for_parameter("schema", to_schema(slots[1])));
-  Py_ssize_t initial = PyList_GET_SIZE(list);
-  ZB_TRY(Object result, checked(PyList_New(0)));
   std::vector<Object> values;
-  // User code run by a conversion may shrink the list: never read past
-  // either its current end or its length at the start.
-  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
-    Object item = Object::borrow(PyList_GET_ITEM(list, i));
-    Result<Object> out = PyDict_Check(item.get()) ? serialize_dict_copy(item.get(), *schema)
-                                                  : serialize_record(item.get(), *schema, values);
-    if (!out) return fail(std::move(out).error());
-    ZB_CHECK_OK(checked_status(PyList_Append(result.get(), out->get())));
-  }
-  return result;
+  return map_list(list, [&](PyObject* item) {
+    return PyDict_Check(item) ? serialize_dict_copy(item, *schema) : serialize_record(item, *schema, values);
+  });
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "binding/frame.h"
 #include "binding/inline_checks.h"
 #include "binding/known_objects.h"
+#include "binding/list_walk.h"
 #include "binding/read_value.h"
 #include "binding/report.h"
 #include "binding/schema_type.h"
@@ -87,18 +88,16 @@ Result<std::size_t> check_other_record(PyObject* record, const SchemaObject& sch
 Result<Object> validate_many_body(PyObject*, Slots slots) {
   ZB_TRY(PyObject * list, for_parameter("data_list", to_instance(slots[0], &PyList_Type, "list")));
   ZB_TRY(const SchemaObject* schema, for_parameter("schema", to_schema(slots[1])));
-  Py_ssize_t initial = PyList_GET_SIZE(list);
   std::vector<FieldError> errors;
   std::size_t records = 0;
   std::size_t failed_fields = 0;  // distinct (record, field) pairs with an error
-  for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(list); ++i) {
-    Object item = Object::borrow(PyList_GET_ITEM(list, i));
-    Result<std::size_t> failed = PyDict_Check(item.get()) ? check_dict_record(item.get(), *schema, errors)
-                                                          : check_other_record(item.get(), *schema, errors);
-    if (!failed) return fail(std::move(failed).error());
-    failed_fields += *failed;
+  ZB_CHECK_OK(for_each_item(list, [&](PyObject* item) -> Status {
+    ZB_TRY(std::size_t failed, PyDict_Check(item) ? check_dict_record(item, *schema, errors)
+                                                  : check_other_record(item, *schema, errors));
+    failed_fields += failed;
     ++records;
-  }
+    return {};
+  }));
   std::size_t total = schema->schema.size() * records;
   return build_report(errors, total - failed_fields);
 }
