@@ -8,6 +8,7 @@ import uuid
 
 import pytest
 
+from leakcheck import assert_no_leak
 from zembra_core import Field, Schema, serialize, serialize_many, validate, validate_many
 
 D = decimal.Decimal
@@ -82,6 +83,12 @@ def test_uuid_of_the_right_length_with_a_wrong_separator(before, after, at, char
                                + reason.format(pos=len(before) + at + 1))
     assert inline(Field(uuid.UUID), text) == ["invalid"]
     assert serialize({"v": before + CANONICAL + after}, schema) == {"v": CANONICAL}
+
+
+def test_a_message_quoting_a_nul_does_not_leak():
+    record = {"v": CANONICAL[:8] + "\x00" + CANONICAL[9:]}
+    schema = Schema({"v": Field(uuid.UUID)})
+    assert_no_leak(lambda: serialize(record, schema), record, schema, per_round=300)
 
 
 @pytest.mark.parametrize("text,expected", [

@@ -9,6 +9,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import zembra_django as zd
+from leakcheck import assert_no_leak
 from django_tests.test_serialize_model import SCHEMA, VALUES, Str, one
 from django_tests.test_validate_model import django_errors, errors_of, valid_instance
 from django_tests.testapp.models import Ordered
@@ -43,6 +44,12 @@ def test_decimal_text_is_not_cut_short_after_the_last_kept_digit(text):
             call(types.SimpleNamespace(**{**VALUES, "price": text}), SCHEMA)
     with pytest.raises(ValueError):
         one("DecimalField", text)
+
+
+@pytest.mark.parametrize("text", [CUT + "1E+5", "1.5\x00"])
+def test_refused_decimal_texts_do_not_leak(text):
+    record = types.SimpleNamespace(**{**VALUES, "price": text})
+    assert_no_leak(lambda: zd.serialize_instance(record, SCHEMA), record, per_round=150)
 
 
 def rounded(text):
