@@ -71,6 +71,8 @@ DIFFERENCES = [
     ("d", D("12345.678"), {"d": [("max_digits", "Ensure that there are no more than 5 digits in total."),
                                  ("max_decimal_places", "Ensure that there are no more than 2 decimal places.")]}),
     ("d1", D("10"), {"d1": [("max_digits", "Ensure that there are no more than 1 digits in total.")]}),
+    # leading zeros of a fraction are not counted as digits
+    ("d", D("0.000001"), {"d": [("max_decimal_places", "Ensure that there are no more than 2 decimal places.")]}),
     # binary lengths are counted in bytes
     ("b", b"abcd", {"b": [("max_length", "Ensure this value has at most 3 bytes (it has 4).")]}),
 ]
