@@ -3,6 +3,8 @@
 // that waits for it.
 #pragma once
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <functional>
 #include <optional>
@@ -35,12 +37,15 @@ struct Job {
   Worker* origin;  // the worker that queued it; nullptr from outside
 };
 
-// Holds a task's result or the exception it threw.
+// Holds a task's result or the exception it threw. The unwinding that ends a
+// thread (pthread_exit, abi::__forced_unwind) is not a task's failure: it is
+// never captured and goes on up (through a noexcept job runner it ends the
+// process, which is better than leaving the job's waiter waiting forever).
 template <class R>
 class ResultSlot {
  public:
   template <class F, class... Args>
-  void run(F& fn, Args&&... args) noexcept {
+  void run(F& fn, Args&&... args) {
     try {
       if constexpr (std::is_void_v<R>) {
         std::invoke(fn, std::forward<Args>(args)...);
@@ -48,6 +53,8 @@ class ResultSlot {
       } else {
         value_.emplace(std::invoke(fn, std::forward<Args>(args)...));
       }
+    } catch (abi::__forced_unwind&) {
+      throw;
     } catch (...) {
       error_ = std::current_exception();
     }
