@@ -5,6 +5,7 @@ import subprocess
 import sys
 
 import pytest
+from leakcheck import assert_no_leak
 
 import zembra_core
 import zembra_django
@@ -149,6 +150,7 @@ class TestFaults:
         with pytest.raises(MemoryError):
             call(testing_module)
         assert testing_module.pool_map(4, None) == [0, 1, 4, 9]  # the pool stays usable
+        assert_no_leak(lambda: call(testing_module), per_round=200)
 
     def test_one_panic_class_for_every_module(self, testing_module, panic_exception, capfd):
         # A panic of the test-only module, coming back through a hook into
