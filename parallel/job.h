@@ -3,14 +3,14 @@
 // that waits for it.
 #pragma once
 
-#include <cxxabi.h>
-
 #include <exception>
 #include <functional>
 #include <optional>
 #include <type_traits>
 #include <utility>
 #include <variant>
+
+#include "common/forced_unwind.h"
 
 namespace zembra::parallel {
 
@@ -38,9 +38,9 @@ struct Job {
 };
 
 // Holds a task's result or the exception it threw. The unwinding that ends a
-// thread (pthread_exit, abi::__forced_unwind) is not a task's failure: it is
-// never captured and goes on up (through a noexcept job runner it ends the
-// process, which is better than leaving the job's waiter waiting forever).
+// thread (pthread_exit) is not a task's failure: it is never captured and
+// goes on up (through a noexcept job runner it ends the process, which is
+// better than leaving the job's waiter waiting forever).
 template <class R>
 class ResultSlot {
  public:
@@ -53,9 +53,8 @@ class ResultSlot {
       } else {
         value_.emplace(std::invoke(fn, std::forward<Args>(args)...));
       }
-    } catch (abi::__forced_unwind&) {
-      throw;
     } catch (...) {
+      if (is_forced_unwind()) throw;
       error_ = std::current_exception();
     }
   }

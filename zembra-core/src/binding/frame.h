@@ -3,13 +3,12 @@
 // fault trap around the body, and the one place where errors are raised.
 #pragma once
 
-#include <cxxabi.h>
-
 #include <array>
 #include <cstddef>
 #include <span>
 
 #include "binding/error.h"
+#include "common/forced_unwind.h"
 #include "common/stack_guard.h"
 
 namespace zembra::py {
@@ -99,9 +98,8 @@ PyObject* run_guarded(Body&& body) {
       return nullptr;
     }
     raise_error(std::move(result).error());
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (...) {
+    if (is_forced_unwind()) throw;
     raise_current_fault();
   }
   return nullptr;
@@ -119,9 +117,8 @@ Py_ssize_t run_guarded_size(Body&& body) {
     Result<Py_ssize_t> result = body();
     if (result) return *result;
     raise_error(std::move(result).error());
-  } catch (abi::__forced_unwind&) {
-    throw;
   } catch (...) {
+    if (is_forced_unwind()) throw;
     raise_current_fault();
   }
   return -1;

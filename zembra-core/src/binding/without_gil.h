@@ -1,12 +1,11 @@
 // Running pure native work with the interpreter lock released.
 #pragma once
 
-#include <cxxabi.h>
-
 #include <type_traits>
 #include <utility>
 
 #include "binding/object.h"
+#include "common/forced_unwind.h"
 
 namespace zembra::py {
 
@@ -26,10 +25,8 @@ std::invoke_result_t<Work> without_interpreter_lock(Work&& work) {
   auto run = [&]() -> R {
     try {
       return std::forward<Work>(work)();
-    } catch (abi::__forced_unwind&) {
-      throw;
     } catch (...) {
-      PyEval_RestoreThread(state);
+      if (!is_forced_unwind()) PyEval_RestoreThread(state);
       throw;
     }
   };
