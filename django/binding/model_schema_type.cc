@@ -47,7 +47,7 @@ Result<Object> model_schema_new(PyTypeObject* type, Slots slots) {
   return self;
 }
 
-PyObject* model_schema_repr(PyObject* self) noexcept {
+PyObject* model_schema_repr(PyObject* self) {
   return run_guarded([&]() -> Result<Object> {
     const ModelSchemaObject* obj = self_of(self);
     std::string text = "ModelSchema(" + obj->model_name + ", " + std::to_string(obj->model.size()) + " fields)";
@@ -55,7 +55,7 @@ PyObject* model_schema_repr(PyObject* self) noexcept {
   });
 }
 
-PyObject* model_schema_field_names(PyObject* self, void*) noexcept {
+PyObject* model_schema_field_names(PyObject* self, void*) {
   return run_guarded([&]() -> Result<Object> {
     const auto& descriptors = self_of(self)->model.descriptors;
     ZB_TRY(Object list, checked(PyList_New(static_cast<Py_ssize_t>(descriptors.size()))));
@@ -67,15 +67,15 @@ PyObject* model_schema_field_names(PyObject* self, void*) noexcept {
   });
 }
 
-PyObject* model_schema_model_name(PyObject* self, void*) noexcept {
+PyObject* model_schema_model_name(PyObject* self, void*) {
   return run_guarded([&]() -> Result<Object> { return utf8_text(self_of(self)->model_name); });
 }
 
-PyObject* model_schema_to_descriptor_list(PyObject* self, PyObject*) noexcept {
+PyObject* model_schema_to_descriptor_list(PyObject* self, PyObject*) {
   return run_guarded([&]() -> Result<Object> { return write_descriptor_dicts(self_of(self)->model.descriptors); });
 }
 
-void model_schema_dealloc(PyObject* self) noexcept {
+void model_schema_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   ModelSchemaObject* obj = self_of(self);
   obj->key_pointers.~vector();

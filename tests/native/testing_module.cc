@@ -71,6 +71,22 @@ Result<Object> pool_map_body(PyObject*, Slots slots) {
   return out;
 }
 
+// A parallel map over n items whose middle task runs out of memory on a
+// worker; the failure is carried back to the calling thread.
+constexpr const char* kCountParam[] = {"n"};
+constexpr CallSignature kPoolBadAllocSig{"pool_bad_alloc", nullptr, kCountParam, 1, {}};
+Result<Object> pool_bad_alloc_body(PyObject*, Slots slots) {
+  long long n = PyLong_AsLongLong(slots[0]);
+  if (n == -1 && PyErr_Occurred()) return python_error();
+  std::vector<long long> items(static_cast<std::size_t>(n));
+  for (long long i = 0; i < n; ++i) items[static_cast<std::size_t>(i)] = i;
+  auto out = parallel::parallel_map(items, [n](long long i) -> long long {
+    if (i == n / 2) throw std::bad_alloc();
+    return i;
+  });
+  return checked(PyLong_FromSize_t(out.size()));
+}
+
 constexpr const char* kFourPositional[] = {"w", "x", "y", "z"};
 constexpr CallSignature kFourSig{"four", nullptr, kFourPositional, 4, {}};
 
@@ -86,6 +102,8 @@ PyMethodDef kMethods[] = {
     {"bind", fast_method<kBindSig, bind_body>(), METH_FASTCALL | METH_KEYWORDS,
      nullptr},
     {"pool_map", fast_method<kPoolMapSig, pool_map_body>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"pool_bad_alloc", fast_method<kPoolBadAllocSig, pool_bad_alloc_body>(), METH_FASTCALL | METH_KEYWORDS,
+     nullptr},
     {"four", fast_method<kFourSig, bind_body>(), METH_FASTCALL | METH_KEYWORDS,
      nullptr},
     {nullptr, nullptr, 0, nullptr},
@@ -96,7 +114,7 @@ Status register_testing(PyObject* module) {
   return {};
 }
 
-int exec_testing(PyObject* module) noexcept { return execute_module(module, register_testing); }
+int exec_testing(PyObject* module) { return execute_module(module, register_testing); }
 
 PyModuleDef_Slot kSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_testing)},

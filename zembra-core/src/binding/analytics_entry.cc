@@ -39,7 +39,8 @@ class GcPause {
  public:
   GcPause() noexcept : was_enabled_(PyGC_Disable() == 1) {}
   ~GcPause() {
-    if (was_enabled_) PyGC_Enable();
+    // Not on a thread that CPython is ending at exit (no thread state).
+    if (was_enabled_ && may_touch_objects()) PyGC_Enable();
   }
   GcPause(const GcPause&) = delete;
   GcPause& operator=(const GcPause&) = delete;
@@ -119,9 +120,9 @@ Result<Object> batch_stats_body(PyObject*, Slots slots) {
 Result<double> loan_amount_of(PyObject* value) {
   double v = PyFloat_AsDouble(value);
   if (!(v == -1.0 && PyErr_Occurred())) return v;
-  // Not a number: fall back to its text. Interrupts and native panics are
-  // not conversion failures and keep going up.
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
+  // Not a number: fall back to its text. Interrupts, native panics and
+  // running out of memory or stack are not conversion failures.
+  if (!pending_error_is_ordinary()) return python_error();
   PyErr_Clear();
   Object text = Object::steal(PyObject_Str(value));
   if (!text) return python_error();

@@ -1,5 +1,6 @@
 #include "binding/inline_checks.h"
 
+#include "binding/frame.h"
 #include "binding/imports.h"
 #include "binding/known_objects.h"
 #include "binding/read_value.h"
@@ -10,10 +11,10 @@ namespace zembra::py {
 namespace {
 
 // A failed examination: ordinary exceptions become the invalid error;
-// interrupts and native panics keep going up.
+// interrupts, native panics and running out of memory or stack keep going up.
 Status invalid(const SchemaField& field, std::vector<FieldError>& errors) {
   if (PyErr_Occurred()) {
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
+    if (!pending_error_is_ordinary()) return python_error();
     PyErr_Clear();
   }
   add_invalid_type_error(field, errors);

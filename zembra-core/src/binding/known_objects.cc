@@ -8,6 +8,7 @@
 
 #include <datetime.h>
 
+#include "binding/frame.h"
 #include "binding/imports.h"
 #include "binding/to_python.h"
 #include "text/datetime.h"
@@ -108,6 +109,7 @@ Result<Object> walk_plain(PyObject* value, std::size_t depth, bool& plain) {
     plain = false;
     return Object();
   }
+  if (is_list || type == &PyTuple_Type || type == &PyDict_Type) ZB_CHECK_OK(check_stack());
   if (is_list || type == &PyTuple_Type) {
     Py_ssize_t n = is_list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
     Object out;

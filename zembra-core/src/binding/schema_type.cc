@@ -59,13 +59,13 @@ Result<Object> schema_new(PyTypeObject* type, Slots slots) {
   return self;
 }
 
-Py_ssize_t schema_len(PyObject* self) noexcept {
+Py_ssize_t schema_len(PyObject* self) {
   return run_guarded_size([&]() -> Result<Py_ssize_t> {
     return static_cast<Py_ssize_t>(reinterpret_cast<SchemaObject*>(self)->schema.size());
   });
 }
 
-PyObject* schema_repr(PyObject* self) noexcept {
+PyObject* schema_repr(PyObject* self) {
   return run_guarded([&]() -> Result<Object> {
     std::size_t n = reinterpret_cast<SchemaObject*>(self)->schema.size();
     std::string text = "Schema(" + std::to_string(n) + " fields)";
@@ -73,7 +73,7 @@ PyObject* schema_repr(PyObject* self) noexcept {
   });
 }
 
-PyObject* schema_field_names(PyObject* self, void*) noexcept {
+PyObject* schema_field_names(PyObject* self, void*) {
   return run_guarded([&]() -> Result<Object> {
     const auto& names = reinterpret_cast<SchemaObject*>(self)->schema.names;
     ZB_TRY(Object list, checked(PyList_New(static_cast<Py_ssize_t>(names.size()))));
@@ -86,7 +86,7 @@ PyObject* schema_field_names(PyObject* self, void*) noexcept {
   });
 }
 
-void schema_dealloc(PyObject* self) noexcept {
+void schema_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   auto* obj = reinterpret_cast<SchemaObject*>(self);
   obj->key_pointers.~vector();
