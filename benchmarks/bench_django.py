@@ -43,8 +43,27 @@ def setup():
         class Meta:
             app_label = "bench"
 
+    class Note(models.Model):
+        meta = models.JSONField()
+
+        class Meta:
+            app_label = "bench"
+
+    class Stamp(models.Model):
+        created = models.DateTimeField()
+
+        class Meta:
+            app_label = "bench"
+
+    class Title(models.Model):
+        title = models.CharField(max_length=100)
+
+        class Meta:
+            app_label = "bench"
+
     with connection.schema_editor() as editor:
-        editor.create_model(Item)
+        for model in (Item, Note, Stamp, Title):
+            editor.create_model(model)
     base = dt.datetime(2024, 1, 1, tzinfo=dt.timezone.utc)
     Item.objects.bulk_create([Item(
         name=f"item {i}", description="A longer description of the item " * 2, quantity=i % 1000,
@@ -52,7 +71,10 @@ def setup():
         released=dt.date(2020, 1, 1) + dt.timedelta(days=i % 1500), created=base + dt.timedelta(minutes=i),
         key=uuid.UUID(int=i * 7919 + 1), meta={"tags": ["a", "b"], "rank": i}, email=f"user{i}@example.com",
     ) for i in range(N)], batch_size=1000)
-    return Item
+    Note.objects.bulk_create([Note(meta={"tags": ["a", "b", str(i % 5)], "owner": {"id": i, "name": f"user {i}"},
+                                         "score": i / 4}) for i in range(N)], batch_size=1000)
+    Title.objects.bulk_create([Title(title=f"title {i}") for i in range(VALIDATED)])
+    return Item, Note, Stamp, Title
 
 
 def by_hand(items):
@@ -111,7 +133,7 @@ def peers(Item, names):
 
 
 def run():
-    Item = setup()
+    Item, Note, Stamp, Title = setup()
     import zembra_django as zd
 
     schema = zd.ModelSchema(Item)
@@ -150,7 +172,63 @@ def run():
         {"zembra validate_instance": lambda: [zd.validate_instance(o, schema) for o in subset],
          "instance.clean_fields()": clean_all},
         ours="zembra validate_instance", repeat=3))
+    results.extend(run_small_models(Note, Stamp, Title))
     return results
+
+
+def run_small_models(Note, Stamp, Title):
+    """One-field models: a JSONField with nested values, a DateTimeField whose
+    values are in zoneinfo zones, a CharField (the fixed cost of a call)."""
+    import zembra_django as zd
+    from shapes import UTC, ZONES, datetimes
+
+    results = []
+    notes = zd.ModelSchema(Note)
+    names = notes.field_names_list
+    rows = list(Note.objects.order_by("pk").values_list(*names))
+
+    def check_notes(outs):
+        assert outs["zembra serialize_values_list"] == outs["[dict(zip(names, row)) for row in rows]"]
+
+    results.append(compare(
+        f"serialize_values_list: {N} rows of one JSONField (nested dicts and lists)",
+        {"zembra serialize_values_list": lambda: zd.serialize_values_list(rows, notes),
+         "[dict(zip(names, row)) for row in rows]": lambda: [dict(zip(names, row)) for row in rows]},
+        ours="zembra serialize_values_list", repeat=5, check=check_notes))
+
+    stamps = zd.ModelSchema(Stamp)
+    instances = [Stamp(id=i, created=t) for i, t in enumerate(datetimes(N, ZONES))]
+
+    def stamps_by_hand(items):
+        return [{"created": o.created.astimezone(UTC).isoformat()} for o in items]
+
+    def check_stamps(outs):
+        assert outs["zembra serialize_batch"] == outs["plain Python function"]
+
+    results.append(compare(
+        f"serialize_batch: {N} instances of a DateTimeField in zoneinfo zones",
+        {"zembra serialize_batch": lambda: zd.serialize_batch(instances, stamps),
+         "plain Python function": lambda: stamps_by_hand(instances)},
+        ours="zembra serialize_batch", repeat=5, check=check_stamps))
+
+    titles = zd.ModelSchema(Title)
+    subset = list(Title.objects.order_by("pk"))
+
+    def clean_titles():
+        for o in subset:
+            o.clean_fields()
+
+    results.append(compare(
+        f"validate_instance: {VALIDATED} instances of a one-field model (the fixed cost of a call)",
+        {"zembra validate_instance": lambda: [zd.validate_instance(o, titles) for o in subset],
+         "instance.clean_fields()": clean_titles,
+         "a no-op Python function call per instance": lambda: [noop(o, titles) for o in subset]},
+        ours="zembra validate_instance", repeat=5))
+    return results
+
+
+def noop(instance, schema):
+    return None
 
 
 if __name__ == "__main__":

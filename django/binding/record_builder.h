@@ -18,6 +18,9 @@ class RecordBuilder {
   // outlive the builder, which is reused for every record of a call.
   RecordBuilder(const django::CompiledModel& model, std::span<PyObject* const> keys);
 
+  // For a call that builds many records: their dicts are then copies of one
+  // template (see build_record_dict).
+  Status expect_many();
   // Starts a record with every field null.
   void begin();
   // Converts the present, non-None value of field i.
@@ -31,6 +34,7 @@ class RecordBuilder {
   std::span<PyObject* const> keys_;
   std::vector<Object> values_;
   std::size_t first_non_finite_;
+  Object template_;
 };
 
 }  // namespace zembra::py

@@ -100,6 +100,7 @@ Result<Object> serialize_batch_body(PyObject*, Slots slots) {
   ZB_TRY(PyObject * list, for_parameter("instances", to_instance(slots[0], &PyList_Type, "list")));
   ZB_TRY(const ModelSchemaObject* schema, for_parameter("schema", to_model_schema(slots[1])));
   RecordBuilder builder(schema->model, schema->key_pointers);
+  ZB_CHECK_OK(builder.expect_many());
   return map_list(list, [&](PyObject* instance) { return serialize_one_instance(instance, *schema, builder); });
 }
 
@@ -108,6 +109,7 @@ Result<Object> serialize_values_list_body(PyObject*, Slots slots) {
   ZB_TRY(const ModelSchemaObject* schema, for_parameter("schema", to_model_schema(slots[1])));
   ZB_TRY(RowReader reader, RowReader::make(schema->model.size()));
   RecordBuilder builder(schema->model, schema->key_pointers);
+  ZB_CHECK_OK(builder.expect_many());
   return map_list(list, [&](PyObject* row) { return serialize_one_row(row, *schema, reader, builder); });
 }
 
