@@ -263,12 +263,41 @@ Result<FieldValue> check_model_value(PyObject* value, const FieldDescriptor& d) 
 
 Status check_model_field(PyObject* value, const FieldDescriptor& d, const SchemaField& field,
                          std::vector<FieldError>& errors) {
-  if (field.rules.kind.tag == CoreKindTag::Str && PyUnicode_CheckExact(value) &&
-      PyUnicode_KIND(value) == PyUnicode_1BYTE_KIND) {
-    // One byte per code point and no surrogates: it reads as UTF-8 without
-    // fail, and its length is the code point count.
-    check_length_limits(field, static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(value)), errors);
-    return {};
+  // The interpreter's own types, checked without the typed value; anything
+  // else (and every failure) takes the general path below.
+  switch (field.rules.kind.tag) {
+    case CoreKindTag::Str:
+      if (PyUnicode_CheckExact(value) && PyUnicode_KIND(value) == PyUnicode_1BYTE_KIND) {
+        // One byte per code point and no surrogates: it reads as UTF-8
+        // without fail, and its length is the code point count.
+        check_length_limits(field, static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(value)), errors);
+        return {};
+      }
+      break;
+    case CoreKindTag::Int:
+      if (PyLong_CheckExact(value)) {
+        int overflow = 0;
+        long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (!overflow) {
+          check_int_bounds(field, v, errors);
+          return {};
+        }
+      }
+      break;
+    case CoreKindTag::Float:
+      if (PyFloat_CheckExact(value)) {
+        check_float_bounds(field, PyFloat_AS_DOUBLE(value), errors);
+        return {};
+      }
+      break;
+    case CoreKindTag::Bool:
+      if (PyBool_Check(value)) return {};  // booleans have no rules
+      break;
+    case CoreKindTag::Date:
+      if (exact_date(value)) return {};  // nor have dates
+      break;
+    default:
+      break;
   }
   ZB_TRY(FieldValue typed, check_model_value(value, d));
   check_value(field, typed, errors);

@@ -1,11 +1,6 @@
 #include "binding/known_objects.h"
 
-#include <algorithm>
 #include <array>
-#include <cmath>
-#include <cstring>
-#include <string_view>
-#include <vector>
 
 #include <datetime.h>
 
@@ -119,40 +114,38 @@ PyObject* utcoffset_name() {
 }
 
 // What value.utcoffset() gives for an exact datetime with a tzinfo, into
-// fields (aware stays false for None); -1 with the exception set when it
-// fails. Plain status codes rather than a result type: this runs once per
-// value on the hottest routes.
-int read_utc_offset(PyObject* value, PyObject* tz, DateTimeFields& fields) {
+// fields (aware stays false for None). Filled in place: this runs once per
+// value on the hottest routes, where copying the fields out costs more than
+// reading them.
+Status read_utc_offset(PyObject* value, PyObject* tz, DateTimeFields& fields) {
   if (is_utc(tz)) {
     fields.aware = true;
     fields.offset_micros = 0;
-    return 0;
+    return {};
   }
   const bool fixed = Py_TYPE(tz) == Py_TYPE(PyDateTime_TimeZone_UTC);
   if (fixed && learned_offsets().find(tz, fields.offset_micros)) {
     fields.aware = true;
-    return 0;
+    return {};
   }
   PyObject* name = utcoffset_name();
-  if (!name) return -1;
+  if (!name) return python_error();
   // The call isoformat() makes, with the tzinfo's result checked here
   // rather than through the datetime's own method, which costs several
   // times more. A timezone's offset does not depend on the datetime.
   PyObject* args[2] = {tz, fixed ? Py_None : value};
-  Object got = Object::steal(PyObject_VectorcallMethod(name, args, 2, nullptr));
-  if (!got) return -1;
-  if (got.get() == Py_None) return 0;
+  ZB_TRY(Object got, checked(PyObject_VectorcallMethod(name, args, 2, nullptr)));
+  if (got.get() == Py_None) return {};
   if (!accepted_offset(got.get(), fields.offset_micros)) {
     // A result the interpreter refuses: the datetime's own method raises
     // the error isoformat() would raise (asking the tzinfo once more).
-    got = Object::steal(PyObject_CallMethodNoArgs(value, name));
-    if (!got) return -1;
-    if (got.get() == Py_None || !accepted_offset(got.get(), fields.offset_micros)) return 0;
+    ZB_TRY(got, checked(PyObject_CallMethodNoArgs(value, name)));
+    if (got.get() == Py_None || !accepted_offset(got.get(), fields.offset_micros)) return {};
   } else if (fixed) {
     learned_offsets().remember(tz, fields.offset_micros);
   }
   fields.aware = true;
-  return 0;
+  return {};
 }
 
 void write_2(Buffer& out, int v) {
@@ -198,7 +191,7 @@ Result<bool> exact_datetime(PyObject* value, DateTimeFields& fields) {
   fields.aware = false;
   fields.offset_micros = 0;
   PyObject* tz = PyDateTime_DATE_GET_TZINFO(value);
-  if (tz != Py_None && read_utc_offset(value, tz, fields) < 0) return python_error();
+  if (tz != Py_None) ZB_CHECK_OK(read_utc_offset(value, tz, fields));
   return true;
 }
 
@@ -265,7 +258,7 @@ Result<bool> exact_isoformat_succeeds(PyObject* value) {
   if (PyDateTime_CheckExact(value)) {
     PyObject* tz = PyDateTime_DATE_GET_TZINFO(value);
     DateTimeFields ignored;
-    if (tz != Py_None && read_utc_offset(value, tz, ignored) < 0) return python_error();
+    if (tz != Py_None) ZB_CHECK_OK(read_utc_offset(value, tz, ignored));
     return true;
   }
   return PyDate_CheckExact(value) || (PyTime_CheckExact(value) && PyDateTime_TIME_GET_TZINFO(value) == Py_None);

@@ -36,39 +36,64 @@ struct Entry {
   Object value;
 };
 
-// Walks a structure made only of plain JSON values; stops with plain = false
-// (no exception) at anything else. With Build, returns the copy.
+// Whether a leaf (anything but a list, tuple or dict) is a plain JSON value:
+// None, bool, exact str without lone surrogates, exact int within 64 bits
+// (larger ones are left to the general path), finite exact float.
+bool plain_leaf(PyObject* value, PyTypeObject* type) {
+  if (type == &PyUnicode_Type) return PyUnicode_IS_ASCII(value) || !has_surrogates(value);
+  if (type == &PyLong_Type) {
+    int overflow = 0;
+    PyLong_AsLongLongAndOverflow(value, &overflow);
+    return !overflow;
+  }
+  if (type == &PyFloat_Type) return std::isfinite(PyFloat_AS_DOUBLE(value));
+  return value == Py_None || type == &PyBool_Type;
+}
+
+// Whether a whole structure is plain. It only reads: nothing allocates and
+// no Python code runs, so nothing needs holding.
+bool plain_structure(PyObject* value, std::size_t depth) {
+  PyTypeObject* type = Py_TYPE(value);
+  bool is_list = type == &PyList_Type;
+  if (!is_list && type != &PyTuple_Type && type != &PyDict_Type) return plain_leaf(value, type);
+  if (depth >= kMaxJsonDepth) return false;
+  if (type == &PyDict_Type) {
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* item;
+    while (PyDict_Next(value, &pos, &key, &item)) {
+      if (Py_TYPE(key) != &PyUnicode_Type || (!PyUnicode_IS_ASCII(key) && has_surrogates(key))) return false;
+      if (!plain_structure(item, depth + 1)) return false;
+    }
+    return true;
+  }
+  Py_ssize_t n = is_list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!plain_structure(is_list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i), depth + 1)) return false;
+  }
+  return true;
+}
+
+// Copies a structure made only of plain JSON values; stops with plain =
+// false (no exception) at anything else.
 //
 // The entries of the dicts being copied share one stack: a dict pushes its
 // entries above those of the dicts that contain it and pops them when done,
 // so a whole walk allocates at most a few times, and a walk over data seen
 // before not at all.
-template <bool Build>
 class PlainWalk {
  public:
-  explicit PlainWalk(std::vector<Entry>* entries) : entries_(entries) {}
+  explicit PlainWalk(std::vector<Entry>& entries) : entries_(&entries) {}
 
   bool plain() const { return plain_; }
 
   Result<Object> value(PyObject* value, std::size_t depth) {
     PyTypeObject* type = Py_TYPE(value);
-    if (type == &PyUnicode_Type) {
-      if (!PyUnicode_IS_ASCII(value) && has_surrogates(value)) plain_ = false;
-      return Object::borrow(value);
-    }
-    if (type == &PyLong_Type) {
-      int overflow = 0;
-      PyLong_AsLongLongAndOverflow(value, &overflow);
-      if (overflow) plain_ = false;  // beyond 64 bits: let the general path decide
-      return Object::borrow(value);
-    }
-    if (type == &PyFloat_Type) {
-      if (!std::isfinite(PyFloat_AS_DOUBLE(value))) plain_ = false;
-      return Object::borrow(value);
-    }
-    if (value == Py_None || type == &PyBool_Type) return Object::borrow(value);
     bool is_list = type == &PyList_Type;
-    if (!is_list && type != &PyTuple_Type && type != &PyDict_Type) return refuse();
+    if (!is_list && type != &PyTuple_Type && type != &PyDict_Type) {
+      if (!plain_leaf(value, type)) return refuse();
+      return Object::borrow(value);
+    }
     if (depth >= kMaxJsonDepth) return refuse();
     if (type == &PyDict_Type) return dict(value, depth);
     return sequence(value, is_list, depth);
@@ -82,10 +107,7 @@ class PlainWalk {
 
   Result<Object> sequence(PyObject* value, bool is_list, std::size_t depth) {
     Py_ssize_t n = is_list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
-    Object out;
-    if constexpr (Build) {
-      ZB_TRY(out, checked(PyList_New(n)));
-    }
+    ZB_TRY(Object out, checked(PyList_New(n)));
     for (Py_ssize_t i = 0; i < n; ++i) {
       // Allocations may run the garbage collector, and with it finalizers
       // that change the list: re-check its size and hold each item.
@@ -93,23 +115,19 @@ class PlainWalk {
       Object item = Object::borrow(is_list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i));
       ZB_TRY(Object copy, this->value(item.get(), depth + 1));
       if (!plain_) return Object();
-      if constexpr (Build) PyList_SET_ITEM(out.get(), i, copy.release());
+      PyList_SET_ITEM(out.get(), i, copy.release());
     }
-    if constexpr (Build) return out;
-    return Object::borrow(value);
+    return out;
   }
 
   Result<Object> dict(PyObject* value, std::size_t depth) {
-    std::size_t base = 0;
-    if constexpr (Build) base = entries_->size();
+    const std::size_t base = entries_->size();
     // Pops this dict's entries however the walk ends.
     struct Pop {
       std::vector<Entry>* entries;
       std::size_t base;
-      ~Pop() {
-        if (entries) entries->resize(base);
-      }
-    } pop{Build ? entries_ : nullptr, base};
+      ~Pop() { entries->resize(base); }
+    } pop{entries_, base};
 
     Py_ssize_t pos = 0;
     PyObject* raw_key;
@@ -120,21 +138,19 @@ class PlainWalk {
     while (PyDict_Next(value, &pos, &raw_key, &raw_item)) {
       Object key = Object::borrow(raw_key);
       Object item = Object::borrow(raw_item);
-      if (Py_TYPE(key.get()) != &PyUnicode_Type || (!PyUnicode_IS_ASCII(key.get()) && has_surrogates(key.get())))
+      if (Py_TYPE(key.get()) != &PyUnicode_Type || (!PyUnicode_IS_ASCII(key.get()) && has_surrogates(key.get()))) {
         return refuse();
+      }
       ZB_TRY(Object copy, this->value(item.get(), depth + 1));
       if (!plain_ || PyDict_GET_SIZE(value) != size_at_start) return refuse();
-      if constexpr (Build) {
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(key.get(), &size);
-        if (!utf8) return python_error();
-        std::string_view key_utf8(utf8, static_cast<std::size_t>(size));
-        if (entries_->size() > base && !(entries_->back().key_utf8 < key_utf8)) ordered = false;
-        changed = changed || copy.get() != item.get();
-        entries_->push_back(Entry{key_utf8, std::move(key), std::move(copy)});
-      }
+      Py_ssize_t size = 0;
+      const char* utf8 = PyUnicode_AsUTF8AndSize(key.get(), &size);
+      if (!utf8) return python_error();
+      std::string_view key_utf8(utf8, static_cast<std::size_t>(size));
+      if (entries_->size() > base && !(entries_->back().key_utf8 < key_utf8)) ordered = false;
+      changed = changed || copy.get() != item.get();
+      entries_->push_back(Entry{key_utf8, std::move(key), std::move(copy)});
     }
-    if constexpr (!Build) return Object::borrow(value);
     auto first = entries_->begin() + static_cast<std::ptrdiff_t>(base);
     if (!ordered) {
       std::sort(first, entries_->end(), [](const Entry& a, const Entry& b) { return a.key_utf8 < b.key_utf8; });
@@ -164,16 +180,14 @@ class PlainWalk {
 Result<Object> plain_json_copy(PyObject* value) {
   // Kept for the thread, emptied after every walk.
   thread_local std::vector<Entry> entries;
-  PlainWalk<true> walk(&entries);
+  PlainWalk walk(entries);
   ZB_TRY(Object out, walk.value(value, 0));
   if (!walk.plain()) return Object();
   return out;
 }
 
 Result<std::optional<JsonShape>> plain_json_shape(PyObject* value) {
-  PlainWalk<false> walk(nullptr);
-  ZB_TRY(Object ignored, walk.value(value, 0));
-  if (!walk.plain()) return std::optional<JsonShape>{};
+  if (!plain_structure(value, 0)) return std::optional<JsonShape>{};
   if (PyDict_CheckExact(value)) return std::optional<JsonShape>(JsonShape::Object);
   if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) return std::optional<JsonShape>(JsonShape::Array);
   return std::optional<JsonShape>(JsonShape::Scalar);
