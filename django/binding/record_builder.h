@@ -15,12 +15,11 @@ namespace zembra::py {
 class RecordBuilder {
  public:
   // keys[i] is the name of model.descriptors[i] as a str object; both must
-  // outlive the builder, which is reused for every record of a call.
-  RecordBuilder(const django::CompiledModel& model, std::span<PyObject* const> keys);
+  // outlive the builder, which is reused for every record of a call, and so
+  // must the record template (see build_record_dict) when there is one.
+  RecordBuilder(const django::CompiledModel& model, std::span<PyObject* const> keys,
+                PyObject* record_template = nullptr);
 
-  // For a call that builds many records: their dicts are then copies of one
-  // template (see build_record_dict).
-  Status expect_many();
   // Starts a record with every field null.
   void begin();
   // Converts the present, non-None value of field i.
@@ -34,7 +33,7 @@ class RecordBuilder {
   std::span<PyObject* const> keys_;
   std::vector<Object> values_;
   std::size_t first_non_finite_;
-  Object template_;
+  PyObject* template_;
 };
 
 }  // namespace zembra::py
