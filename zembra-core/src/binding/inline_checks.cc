@@ -50,9 +50,9 @@ Status check_decimal(const SchemaField& field, PyObject* value, std::vector<Fiel
 }
 
 Status check_temporal(const SchemaField& field, PyObject* value, std::vector<FieldError>& errors) {
-  Buffer ignored;
-  if (write_exact_isoformat(value, ignored)) return {};  // cannot fail for these types
-  Object holder;
+  Result<bool> known = exact_isoformat_succeeds(value);
+  if (!known) return invalid(field, errors);
+  if (*known) return {};
   Object result = Object::steal(PyObject_CallMethod(value, "isoformat", nullptr));
   if (!result) return invalid(field, errors);
   return {};

@@ -7,6 +7,7 @@
 #include "binding/field_type.h"
 #include "binding/frame.h"
 #include "binding/module_builder.h"
+#include "binding/to_python.h"
 
 namespace zembra::py {
 namespace {
@@ -49,13 +50,16 @@ Result<Object> schema_new(PyTypeObject* type, Slots slots) {
   }
 
   compiled.finish();
+  std::vector<PyObject*> key_pointers;
+  for (const Object& key : keys) key_pointers.push_back(key.get());
+  ZB_TRY(Object shape, record_template(key_pointers, compiled.sorted_order));
 
   ZB_TRY(Object self, checked(type->tp_alloc(type, 0)));
   auto* obj = reinterpret_cast<SchemaObject*>(self.get());
   new (&obj->schema) CompiledSchema(std::move(compiled));
   new (&obj->keys) std::vector<Object>(std::move(keys));
-  new (&obj->key_pointers) std::vector<PyObject*>();
-  for (const Object& key : obj->keys) obj->key_pointers.push_back(key.get());
+  new (&obj->key_pointers) std::vector<PyObject*>(std::move(key_pointers));
+  new (&obj->record_template) Object(std::move(shape));
   return self;
 }
 
@@ -89,6 +93,7 @@ PyObject* schema_field_names(PyObject* self, void*) {
 void schema_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   auto* obj = reinterpret_cast<SchemaObject*>(self);
+  obj->record_template.~Object();
   obj->key_pointers.~vector();
   obj->keys.~vector();
   obj->schema.~CompiledSchema();
