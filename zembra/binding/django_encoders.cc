@@ -8,7 +8,6 @@
 #include "django/binding/ordinary_errors.h"
 #include "serialization/float_rule.h"
 #include "binding/known_objects.h"
-#include "zembra/binding/fixed_offset.h"
 #include "zembra/binding/json_output.h"
 #include "zembra/binding/plain_writer.h"
 #include "zembra/binding/record_layout.h"
@@ -125,17 +124,6 @@ class ModelRecordWriter {
         if (written) return std::optional<double>{};
         break;
       }
-      case FieldKindTag::DateTimeField: {
-        std::optional<DateTime> known = exact_datetime(value);
-        if (!known) {
-          ZB_TRY(known, offsets_.read(value));
-        }
-        if (known) {
-          json::write_datetime(*known, stage);
-          return std::optional<double>{};
-        }
-        break;
-      }
       default:
         break;
     }
@@ -148,7 +136,6 @@ class ModelRecordWriter {
   const ModelSchemaObject& schema_;
   RecordLayout layout_;
   PlainJsonWriter plain_;
-  FixedOffsetReader offsets_;
   Buffer* stage_ = nullptr;
   std::size_t non_finite_at_ = 0;
   double non_finite_ = 0;
