@@ -27,7 +27,7 @@ def model_rows():
     from bench_django import setup
     import zembra_django as zd
 
-    Item = setup()
+    Item = setup()[0]
     schema = zd.ModelSchema(Item)
     names = schema.field_names_list
     rows = list(Item.objects.order_by("pk").values_list(*names))
