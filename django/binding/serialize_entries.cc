@@ -6,6 +6,7 @@
 #include "django/binding/django_functions.h"
 #include "django/binding/model_schema_type.h"
 #include "django/binding/ordinary_errors.h"
+#include "django/binding/row_reader.h"
 #include "django/binding/record_builder.h"
 
 namespace zembra::py {
@@ -34,40 +35,6 @@ Result<Object> serialize_one_instance(PyObject* instance, const ModelSchemaObjec
   return builder.finish();
 }
 
-// row[index]. Rows that are tuples or lists with their own subscription are
-// read directly; anything else through subscription by a Python int. Empty
-// when the position is missing or subscription raised an ordinary error.
-class RowReader {
- public:
-  static Result<RowReader> make(std::size_t width) {
-    RowReader reader;
-    reader.indices_.reserve(width);
-    for (std::size_t i = 0; i < width; ++i) {
-      ZB_TRY(Object index, checked(PyLong_FromSize_t(i)));
-      reader.indices_.push_back(std::move(index));
-    }
-    return reader;
-  }
-
-  Result<Object> item(PyObject* row, std::size_t i) const {
-    PyTypeObject* type = Py_TYPE(row);
-    binaryfunc subscript = type->tp_as_mapping ? type->tp_as_mapping->mp_subscript : nullptr;
-    if (PyTuple_Check(row) && subscript == PyTuple_Type.tp_as_mapping->mp_subscript) {
-      if (static_cast<Py_ssize_t>(i) >= PyTuple_GET_SIZE(row)) return Object();
-      return Object::borrow(PyTuple_GET_ITEM(row, static_cast<Py_ssize_t>(i)));
-    }
-    if (PyList_Check(row) && subscript == PyList_Type.tp_as_mapping->mp_subscript) {
-      if (static_cast<Py_ssize_t>(i) >= PyList_GET_SIZE(row)) return Object();
-      return Object::borrow(PyList_GET_ITEM(row, static_cast<Py_ssize_t>(i)));
-    }
-    Object value = Object::steal(PyObject_GetItem(row, indices_[i].get()));
-    if (!value) ZB_CHECK_OK(absorb_ordinary_error());
-    return value;
-  }
-
- private:
-  std::vector<Object> indices_;
-};
 
 Result<Object> serialize_one_row(PyObject* row, const ModelSchemaObject& schema, const RowReader& reader,
                                  RecordBuilder& builder) {

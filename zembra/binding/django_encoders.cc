@@ -3,6 +3,7 @@
 #include "binding/frame.h"
 #include "binding/list_walk.h"
 #include "django/binding/ordinary_errors.h"
+#include "django/binding/row_reader.h"
 #include "zembra/binding/json_output.h"
 #include "zembra/binding/model_record_writer.h"
 #include "zembra/binding/speedups_functions.h"
@@ -43,41 +44,6 @@ Status write_instance(PyObject* instance, const ModelSchemaObject& schema, Model
   return record.finish(out);
 }
 
-// row[i]: tuples and lists with their own subscription directly, anything
-// else through subscription by a Python int. Empty when the position is
-// missing or subscription raised an ordinary error.
-class RowReader {
- public:
-  static Result<RowReader> make(std::size_t width) {
-    RowReader reader;
-    reader.indices_.reserve(width);
-    for (std::size_t i = 0; i < width; ++i) {
-      ZB_TRY(Object index, checked(PyLong_FromSize_t(i)));
-      reader.indices_.push_back(std::move(index));
-    }
-    return reader;
-  }
-
-  Result<Object> item(PyObject* row, std::size_t i) const {
-    PyTypeObject* type = Py_TYPE(row);
-    binaryfunc subscript = type->tp_as_mapping ? type->tp_as_mapping->mp_subscript : nullptr;
-    auto index = static_cast<Py_ssize_t>(i);
-    if (PyTuple_Check(row) && subscript == PyTuple_Type.tp_as_mapping->mp_subscript) {
-      if (index >= PyTuple_GET_SIZE(row)) return Object();
-      return Object::borrow(PyTuple_GET_ITEM(row, index));
-    }
-    if (PyList_Check(row) && subscript == PyList_Type.tp_as_mapping->mp_subscript) {
-      if (index >= PyList_GET_SIZE(row)) return Object();
-      return Object::borrow(PyList_GET_ITEM(row, index));
-    }
-    Object value = Object::steal(PyObject_GetItem(row, indices_[i].get()));
-    if (!value) ZB_CHECK_OK(absorb_ordinary_error());
-    return value;
-  }
-
- private:
-  std::vector<Object> indices_;
-};
 
 Status write_row(PyObject* row, const ModelSchemaObject& schema, const RowReader& reader, ModelRecordWriter& record,
                  Buffer& out) {

@@ -3,26 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "binding/python_text.h"
 #include "text/json.h"
 #include "zembra/binding/json_output.h"
 #include "zembra/json_writer/json_text.h"
 
 namespace zembra::py {
-namespace {
-
-bool has_surrogates(PyObject* text) {
-  int kind = PyUnicode_KIND(text);
-  if (kind == PyUnicode_1BYTE_KIND) return false;
-  Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-  const void* data = PyUnicode_DATA(text);
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    Py_UCS4 c = PyUnicode_READ(kind, data, i);
-    if (c >= 0xD800 && c <= 0xDFFF) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 Result<bool> PlainJsonWriter::write(PyObject* value, Buffer& out) {
   std::size_t start = out.size();

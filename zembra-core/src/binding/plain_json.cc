@@ -8,6 +8,7 @@
 
 #include "binding/frame.h"
 #include "binding/known_objects.h"
+#include "binding/python_text.h"
 #include "binding/to_python.h"
 #include "text/json.h"
 
@@ -16,20 +17,6 @@ namespace {
 
 constexpr std::size_t kMaxJsonDepth = text::kJsonMaxDepth;
 
-// Lone surrogates cannot be written as UTF-8, so json.dumps' escapes would
-// not read back the same: such text leaves the plain route. Only texts
-// beyond Latin-1 can hold them.
-bool has_surrogates(PyObject* text) {
-  int kind = PyUnicode_KIND(text);
-  if (kind == PyUnicode_1BYTE_KIND) return false;
-  Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-  const void* data = PyUnicode_DATA(text);
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    Py_UCS4 c = PyUnicode_READ(kind, data, i);
-    if (c >= 0xD800 && c <= 0xDFFF) return true;
-  }
-  return false;
-}
 
 // One entry of a dict being copied.
 struct Entry {

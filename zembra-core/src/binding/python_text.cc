@@ -30,4 +30,16 @@ std::string exception_text(PyObject* exc) {
   return out + ": " + std::string(utf8, static_cast<std::size_t>(size));
 }
 
+bool has_surrogates(PyObject* text) {
+  int kind = PyUnicode_KIND(text);
+  if (kind == PyUnicode_1BYTE_KIND) return false;
+  Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+  const void* data = PyUnicode_DATA(text);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Py_UCS4 c = PyUnicode_READ(kind, data, i);
+    if (c >= 0xD800 && c <= 0xDFFF) return true;
+  }
+  return false;
+}
+
 }  // namespace zembra::py
