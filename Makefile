@@ -62,10 +62,11 @@ test-native: $(NATIVE_BUILD)/CMakeCache.txt
 test-asan: $(STAMP)
 	$(VENV)/bin/cmake -S . -B $(ASAN_BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Debug -DZEMBRA_SANITIZE=ON \
 	  -DZEMBRA_NATIVE_TESTS=ON -DPython_EXECUTABLE=$(abspath $(PY))
-	$(VENV)/bin/cmake --build $(ASAN_BUILD) -j $(JOBS) --target _native _zembra_testing
+	$(VENV)/bin/cmake --build $(ASAN_BUILD) -j $(JOBS) --target _native _speedups _zembra_testing
 	rm -rf $(ASAN_BUILD)/stage && mkdir -p $(ASAN_BUILD)/stage
-	cp -r python/zembra_core python/zembra_django $(ASAN_BUILD)/stage/
+	cp -r python/zembra_core python/zembra_django python/zembra $(ASAN_BUILD)/stage/
 	cp $(ASAN_BUILD)/_native*.so $(ASAN_BUILD)/stage/zembra_core/
+	cp $(ASAN_BUILD)/_speedups*.so $(ASAN_BUILD)/stage/zembra/
 	cp $(ASAN_BUILD)/_zembra_testing*.so $(ASAN_BUILD)/stage/
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" ZEMBRA_SANITIZED=1 \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

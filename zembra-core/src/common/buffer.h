@@ -30,6 +30,10 @@ class BasicBuffer {
   std::string_view view() const noexcept { return {data_, size_}; }
   std::string str() const { return std::string(data_, size_); }
   void clear() noexcept { size_ = 0; }
+  // Drops what was written after the first n characters.
+  void truncate(std::size_t n) noexcept {
+    if (n < size_) size_ = n;
+  }
 
   // Makes room for n more characters; returns where they go.
   char* reserve(std::size_t n) {

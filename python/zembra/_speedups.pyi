@@ -1,0 +1,23 @@
+from typing import Any
+
+from zembra_core._native import Schema
+from zembra_django import ModelSchema
+
+__all__ = [
+    "PanicException",
+    "encode_json",
+    "serialize_json",
+    "serialize_many_json",
+    "serialize_instance_json",
+    "serialize_batch_json",
+    "serialize_values_list_json",
+]
+
+class PanicException(BaseException): ...
+
+def encode_json(value: object) -> bytes: ...
+def serialize_json(data: object, schema: Schema) -> bytes: ...
+def serialize_many_json(data_list: list[Any], schema: Schema) -> bytes: ...
+def serialize_instance_json(instance: object, schema: ModelSchema) -> bytes: ...
+def serialize_batch_json(instances: list[Any], schema: ModelSchema) -> bytes: ...
+def serialize_values_list_json(rows: list[Any], schema: ModelSchema) -> bytes: ...

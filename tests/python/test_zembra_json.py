@@ -1,0 +1,239 @@
+"""The zembra package's JSON bytes: byte for byte and error for error the
+dict route followed by json.dumps(..., ensure_ascii=False, compact,
+allow_nan=False).encode()."""
+
+import datetime as dt
+import decimal
+import json
+import subprocess
+import sys
+import types
+import uuid
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import zembra
+from leakcheck import assert_no_leak
+from zembra_core import Field, Schema, serialize, serialize_many
+
+D = decimal.Decimal
+UTC = dt.timezone.utc
+
+
+def dumps(value, **kw):
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":"), allow_nan=False, **kw).encode()
+
+
+def outcome(call):
+    try:
+        return "ok", call()
+    except Exception as exc:  # the type and the message must agree
+        return type(exc), str(exc)
+
+
+def assert_same(ours, reference):
+    assert outcome(ours) == outcome(reference)
+
+
+# Text of every kind: astral characters, lone surrogates, escapes.
+texts = st.text(st.characters() | st.characters(categories=["Cs"]), max_size=12) | st.sampled_from(
+    ["", "\"\\\n\r\t\b\f\x00\x1f\x7f", "\u2028é😀", "\ud800", "a\udfffb", "\ud83d\ude00"])
+floats = st.floats() | st.sampled_from([1e16, 1e15, 1e-5, 1e-4, -0.0, 5e-324, 1.7976931348623157e308, 0.1])
+ints = st.integers() | st.sampled_from([2**63 - 1, -(2**63), 2**63, 2**64 - 1, 2**64, -(2**64), 10**30]) | st.booleans()
+timezones = st.none() | st.just(UTC) | st.builds(lambda m: dt.timezone(dt.timedelta(minutes=m)), st.integers(-1439, 1439))
+json_values = st.recursive(
+    st.none() | st.booleans() | ints | floats | texts,
+    lambda inner: st.lists(inner, max_size=4) | st.lists(inner, max_size=3).map(tuple)
+    | st.dictionaries(texts, inner, max_size=4)
+    | st.dictionaries(st.integers() | st.floats() | st.booleans() | st.none(), inner, max_size=2),
+    max_leaves=12)
+unencodable = st.sampled_from([object(), {1, 2}, D("1.5"), b"x", (1, {2: [object()]}), {(1, 2): 3}])
+KIND_VALUES = {
+    str: texts | ints,
+    int: ints | floats,
+    float: floats | ints,
+    bool: st.booleans() | ints,
+    D: st.decimals() | st.decimals(places=3) | st.sampled_from(["1.5", "1e3", D("1E+2"), D("1E-30"), 2.5]),
+    dt.datetime: st.datetimes(timezones=timezones) | st.just("2024-05-01T10:00:00+02:00"),
+    dt.date: st.dates() | st.just("2024-02-30"),
+    dt.time: st.times() | st.just(dt.time(1, tzinfo=UTC)),
+    uuid.UUID: st.uuids() | st.sampled_from(["{A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11}", "nope"]),
+    list: json_values | unencodable,
+    dict: json_values | unencodable,
+    bytes: st.binary(max_size=20) | st.binary(max_size=5).map(bytearray) | st.lists(st.integers(-1, 256), max_size=3),
+}
+
+
+@st.composite
+def schemas_and_records(draw, as_dicts):
+    kinds = draw(st.lists(st.sampled_from(list(KIND_VALUES)), min_size=1, max_size=6))
+    names = draw(st.lists(texts.filter(lambda s: not any("\ud800" <= c <= "\udfff" for c in s)),
+                          min_size=len(kinds), max_size=len(kinds), unique=True))
+    fields = {n: Field(k, nullable=draw(st.booleans())) for n, k in zip(names, kinds)}
+    records = []
+    for _ in range(draw(st.integers(1, 3))):
+        values = {n: draw(st.none() | KIND_VALUES[k] if draw(st.booleans()) else KIND_VALUES[k])
+                  for n, k in zip(names, kinds) if draw(st.integers(0, 9))}
+        if as_dicts and draw(st.booleans()):
+            values.update(draw(st.dictionaries(texts | st.integers(), json_values | unencodable, max_size=2)))
+        records.append(values if as_dicts and draw(st.booleans()) else types.SimpleNamespace(**{
+            k: v for k, v in values.items() if isinstance(k, str)}))
+    return Schema(fields), records
+
+
+@settings(max_examples=400, deadline=None)
+@given(schemas_and_records(as_dicts=False))
+def test_serialize_json_is_serialize_then_dumps(case):
+    schema, records = case
+    assert_same(lambda: zembra.serialize_json(records[0], schema), lambda: dumps(serialize(records[0], schema)))
+
+
+@settings(max_examples=400, deadline=None)
+@given(schemas_and_records(as_dicts=True))
+def test_serialize_many_json_is_serialize_many_then_dumps(case):
+    schema, records = case
+    assert_same(lambda: zembra.serialize_many_json(records, schema),
+                lambda: dumps(serialize_many(records, schema)))
+
+
+def typed_default(value):
+    """The typed route's text form, as a default= for json.dumps; its errors
+    worded without a field."""
+    for cls, kind in [(dt.datetime, dt.datetime), (dt.date, dt.date), (dt.time, dt.time), (D, D),
+                      (uuid.UUID, uuid.UUID), ((bytes, bytearray), bytes)]:
+        if isinstance(value, cls):
+            try:
+                return serialize({"v": value}, Schema({"v": Field(kind)}))["v"]
+            except TypeError as exc:
+                prefix = f"type error on field 'v': expected {kind.__name__}, got "
+                assert str(exc).startswith(prefix)
+                raise TypeError(f"cannot encode {kind.__name__} value: {str(exc)[len(prefix):]}") from None
+    raise TypeError(f"Object of type {value.__class__.__name__} is not JSON serializable")
+
+
+typed_values = (st.decimals(allow_nan=False, allow_infinity=False, places=4) | st.uuids() | st.dates()
+                | st.datetimes(timezones=timezones) | st.times() | st.binary(max_size=8)
+                | st.binary(max_size=8).map(bytearray))
+
+
+@settings(max_examples=500, deadline=None)
+@given(st.recursive(json_values | typed_values | unencodable,
+                    lambda inner: st.lists(inner, max_size=3) | st.dictionaries(texts, inner, max_size=3),
+                    max_leaves=10))
+def test_encode_json_is_dumps_with_typed_forms(value):
+    assert_same(lambda: zembra.encode_json(value), lambda: dumps(value, default=typed_default))
+
+
+class Weird:
+    class Items(dict):
+        def items(self):
+            return [("b", 1), ("a", [2])]
+
+    class BadItems(dict):
+        def items(self):
+            return [1]
+
+    class Iter(list):
+        def __iter__(self):
+            return iter([9])
+
+    class Float(float):
+        def __repr__(self):
+            return "F!"
+
+    class Int(int):
+        pass
+
+    class Str(str):
+        def __str__(self):
+            return "not me"
+
+
+def nested(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+cyclic_list, cyclic_dict = [1], {"a": 1}
+cyclic_list.append([cyclic_list])
+cyclic_dict["self"] = cyclic_dict
+
+
+@pytest.mark.parametrize("value", [
+    Weird.Items(x=1), Weird.BadItems(x=1), Weird.BadItems(), Weird.Iter([1, 2]), [Weird.Float("nan")],
+    [Weird.Float(1.5)], Weird.Int(7), {Weird.Int(3): Weird.Str("s")}, {float("inf"): 1}, {10**30: 1},
+    10**5000, nested(300), nested(100_000), cyclic_list, cyclic_dict, [[]] * 3, {"": {}},
+], ids=lambda value: type(value).__name__)
+def test_encode_json_follows_the_json_module(value):
+    assert_same(lambda: zembra.encode_json(value), lambda: dumps(value))
+
+
+@pytest.mark.parametrize("value,message", [
+    (D("NaN"), "cannot encode Decimal value: invalid decimal string: "),
+    (D("1E+40"), "cannot encode Decimal value: invalid decimal string: "),
+    (dt.time(1, tzinfo=UTC), "cannot encode time value: could not parse: "),
+])
+def test_encode_json_refuses_what_the_typed_route_refuses(value, message):
+    with pytest.raises(TypeError) as info:
+        zembra.encode_json([value])
+    assert str(info.value).startswith(message)
+
+
+def test_surrogates_fail_only_after_everything_else():
+    schema = Schema({"d": Field(D)})
+    # The json module's error comes first in the list, the route's later: the
+    # route's wins; a surrogate only fails when nothing else does.
+    records = [{"d": D(1), "x": "\ud800"}, {"d": D(2), "x": float("nan")}, {"d": "bad"}]
+    assert_same(lambda: zembra.serialize_many_json(records, schema), lambda: dumps(serialize_many(records, schema)))
+    assert_same(lambda: zembra.serialize_many_json(records[:2], schema),
+                lambda: dumps(serialize_many(records[:2], schema)))
+    assert_same(lambda: zembra.serialize_many_json(records[:1], schema),
+                lambda: dumps(serialize_many(records[:1], schema)))
+    with pytest.raises(UnicodeEncodeError, match="surrogates not allowed"):
+        zembra.serialize_many_json(records[:1], schema)
+
+
+def test_arguments_are_checked_like_the_dict_routes():
+    with pytest.raises(TypeError) as info:
+        zembra.serialize_json({}, {"a": Field(int)})
+    assert str(info.value) == "'dict' object is not an instance of 'Schema'"
+    assert info.value.__notes__ == ["while processing 'schema'"]
+    with pytest.raises(TypeError, match="'tuple' object is not an instance of 'list'"):
+        zembra.serialize_many_json((), Schema({}))
+    with pytest.raises(TypeError, match=r"missing 1 required positional argument: 'schema'"):
+        zembra.serialize_json({})
+    assert zembra.serialize_many_json([], Schema({})) == b"[]"
+    assert zembra.serialize_json({}, Schema({})) == b"{}"
+
+
+def test_import_stays_free_of_django():
+    code = "import sys, zembra; print(any(m == 'django' or m.startswith('django.') for m in sys.modules))"
+    assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          check=True).stdout.strip() == "False"
+    assert issubclass(zembra.PanicException, BaseException) and not issubclass(zembra.PanicException, Exception)
+
+
+ALL_KINDS = Schema({"s": Field(str), "i": Field(int), "f": Field(float), "b": Field(bool), "d": Field(D),
+                    "t": Field(dt.datetime), "dd": Field(dt.date), "tm": Field(dt.time), "u": Field(uuid.UUID),
+                    "l": Field(list), "m": Field(dict), "by": Field(bytes), "n": Field(str, nullable=True)})
+RECORD = {"s": "x😀", "i": 1, "f": 1.5, "b": True, "d": D("1.5"), "t": dt.datetime(2024, 1, 1, tzinfo=UTC),
+          "dd": dt.date(2024, 1, 1), "tm": dt.time(1), "u": uuid.uuid4(), "l": [1, {"a": 2**70}],
+          "m": {"k": [1.5]}, "by": b"xyz", "extra": [float("nan")]}
+
+
+@pytest.mark.parametrize("call", [
+    lambda: zembra.serialize_json(RECORD, ALL_KINDS),
+    lambda: zembra.serialize_json({**RECORD, "d": "bad"}, ALL_KINDS),
+    lambda: zembra.serialize_json({**RECORD, "f": float("nan")}, ALL_KINDS),
+    lambda: zembra.serialize_many_json([RECORD, types.SimpleNamespace(**RECORD)], ALL_KINDS),
+    lambda: zembra.serialize_many_json([{**RECORD, "extra": 1}, {**RECORD, "s": "\udc00"}], ALL_KINDS),
+    lambda: zembra.serialize_many_json([{**RECORD, "by": "x"}], ALL_KINDS),
+    lambda: zembra.encode_json([RECORD, {1: object()}]),
+    lambda: zembra.encode_json({**RECORD, "extra": cyclic_list}),
+    lambda: zembra.encode_json(nested(10_500)),
+])
+def test_no_leaks(call):
+    assert_no_leak(call, ALL_KINDS, RECORD, per_round=200)

@@ -1,0 +1,30 @@
+// The output of the JSON encoders: one growing buffer that every writer
+// appends to, made into a bytes object once the whole text is written.
+#pragma once
+
+#include "binding/error.h"
+#include "common/buffer.h"
+
+namespace zembra::py {
+
+// Writes a str object (a subclass too: its own code points, as the json
+// module reads them) as a JSON string. True when it holds a surrogate.
+bool write_str_object(PyObject* text, Buffer& out);
+
+class JsonOutput {
+ public:
+  Buffer& buffer() { return buffer_; }
+  // Records that the text holds a surrogate written by write_str_object.
+  void note_surrogates(bool any) { surrogates_ |= any; }
+
+  // The text as bytes. A text with surrogates has no UTF-8 form: it is
+  // decoded back into the str the json module would have returned, and the
+  // codec's own UnicodeEncodeError for that str is raised.
+  Result<Object> finish() const;
+
+ private:
+  Buffer buffer_;
+  bool surrogates_ = false;
+};
+
+}  // namespace zembra::py

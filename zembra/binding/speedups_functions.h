@@ -1,0 +1,15 @@
+// Method table entries of the zembra._speedups module.
+#pragma once
+
+#include "binding/object.h"
+
+namespace zembra::py {
+
+extern PyMethodDef kEncodeJsonDef;
+extern PyMethodDef kSerializeJsonDef;
+extern PyMethodDef kSerializeManyJsonDef;
+extern PyMethodDef kSerializeInstanceJsonDef;
+extern PyMethodDef kSerializeBatchJsonDef;
+extern PyMethodDef kSerializeValuesListJsonDef;
+
+}  // namespace zembra::py
