@@ -16,8 +16,8 @@ sys.path.insert(0, str(HERE))
 
 from harness import machine_line  # noqa: E402
 
-MODULES = ["bench_frame", "bench_serialize", "bench_validate", "bench_analytics", "bench_django"]
-PACKAGES = ["zembra", "Django", "djangorestframework", "pydantic", "msgspec", "django-ninja", "numpy"]
+MODULES = ["bench_frame", "bench_serialize", "bench_validate", "bench_analytics", "bench_django", "bench_json"]
+PACKAGES = ["zembra", "Django", "djangorestframework", "pydantic", "msgspec", "orjson", "django-ninja", "numpy"]
 
 
 def versions():

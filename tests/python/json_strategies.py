@@ -38,7 +38,11 @@ texts = mostly(st.text(max_size=12) | st.sampled_from(["", "\"\\\n\r\t\b\f\x00\x
                | st.sampled_from(["\ud800", "a\udfffb", "\ud83d\ude00"]))
 floats = st.floats() | st.sampled_from([1e16, 1e15, 1e-5, 1e-4, -0.0, 5e-324, 1.7976931348623157e308, 0.1])
 ints = st.integers() | st.sampled_from([2**63 - 1, -(2**63), 2**63, 2**64 - 1, 2**64, -(2**64), 10**30]) | st.booleans()
-timezones = st.none() | st.just(UTC) | st.builds(lambda m: dt.timezone(dt.timedelta(minutes=m)), st.integers(-1439, 1439))
+# Whole-minute offsets (read natively), offsets with seconds (which the
+# routes refuse) and a zone of the zone database (read through isoformat()).
+timezones = st.none() | st.just(UTC) | st.builds(lambda m: dt.timezone(dt.timedelta(minutes=m)), st.integers(-1439, 1439)) \
+    | st.builds(lambda s: dt.timezone(dt.timedelta(seconds=s)), st.integers(-86399, 86399)) \
+    | st.just(dt.timezone(dt.timedelta(hours=1, microseconds=5))) | st.timezones()
 json_values = st.recursive(
     st.none() | st.booleans() | ints | floats | texts,
     lambda inner: st.lists(inner, max_size=4) | st.lists(inner, max_size=3).map(tuple)

@@ -44,7 +44,7 @@ Result<Object> serialize_many_json_body(PyObject* module, Slots slots) {
   Object json_error;
   Buffer discarded;
   out.push_back('[');
-  bool first = true;
+  Py_ssize_t index = 0;
   ZB_CHECK_OK(for_each_item(list, [&](PyObject* item) -> Status {
     bool is_dict = PyDict_Check(item);
     if (json_error) {
@@ -52,16 +52,21 @@ Result<Object> serialize_many_json_body(PyObject* module, Slots slots) {
       discarded.clear();
       return typed.write(item, discarded);
     }
-    if (!first) out.push_back(',');
-    first = false;
-    if (!is_dict) return typed.write(item, out);
-    ZB_CHECK_OK(dicts.convert(item));
-    Status written = dicts.write(item);
-    if (!written && std::holds_alternative<PythonRaised>(written.error())) {
-      json_error = Object::steal(PyErr_GetRaisedException());
-      return {};
+    if (index) out.push_back(',');
+    std::size_t start = out.size();
+    if (!is_dict) {
+      ZB_CHECK_OK(typed.write(item, out));
+    } else {
+      ZB_CHECK_OK(dicts.convert(item));
+      Status written = dicts.write(item);
+      if (!written && std::holds_alternative<PythonRaised>(written.error())) {
+        json_error = Object::steal(PyErr_GetRaisedException());
+        return {};
+      }
+      ZB_CHECK_OK(std::move(written));
     }
-    return written;
+    if (index++ == 0) reserve_like_first(out, out.size() - start, PyList_GET_SIZE(list));
+    return {};
   }));
   if (json_error) {
     PyErr_SetRaisedException(json_error.release());

@@ -20,6 +20,7 @@ bool same_text(PyObject* a, PyObject* b) {
   if (a == b) return true;
   Py_ssize_t n = PyUnicode_GET_LENGTH(a);
   if (n != PyUnicode_GET_LENGTH(b) || PyUnicode_KIND(a) != PyUnicode_KIND(b)) return false;
+  if (PyObject_Hash(a) != PyObject_Hash(b)) return false;  // both cached in the objects
   return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(n) * PyUnicode_KIND(a)) == 0;
 }
 
@@ -34,10 +35,13 @@ Status TypedRecordWriter::write(PyObject* record, Buffer& out) {
   Buffer& stage = layout_.begin();
   std::size_t non_finite_at = n;
   double non_finite = 0;
+  bool is_dict = PyDict_Check(record);
   for (std::size_t i = 0; i < n; ++i) {
     const SchemaField& field = compiled.fields[i];
     std::size_t start = stage.size();
-    ZB_TRY(Object raw, lookup_field(record, schema_.keys[i].get()));
+    // A dict's entry is first looked for at the field's own position.
+    ZB_TRY(Object raw, is_dict ? dict_lookup(record, schema_.keys[i].get(), static_cast<Py_ssize_t>(i))
+                               : lookup_field(record, schema_.keys[i].get()));
     if (!raw || raw.get() == Py_None) {
       if (!field.rules.accepts_null()) return fail(CoreError::required(field.name));
       stage.append("null");
@@ -85,6 +89,17 @@ Result<std::optional<double>> TypedRecordWriter::write_present(PyObject* value, 
       if (written) return std::optional<double>{};
       break;
     }
+    case CoreKindTag::DateTime: {
+      std::optional<DateTime> known = exact_datetime(value);
+      if (!known) {
+        ZB_TRY(known, offsets_.read(value));
+      }
+      if (known) {
+        json::write_datetime(*known, stage);
+        return std::optional<double>{};
+      }
+      break;
+    }
     default:
       break;
   }
@@ -100,15 +115,27 @@ DictRecordWriter::DictRecordWriter(const SchemaObject& schema, JsonOutput& outpu
 Status DictRecordWriter::convert(PyObject* record) {
   const CompiledSchema& compiled = schema_.schema;
   texts_.clear();
+  unplaced_ = 0;
   for (std::size_t k = 0; k < compiled.conversion_indices.size(); ++k) {
     std::size_t position = compiled.conversion_indices[k];
     const SchemaField& field = compiled.fields[position];
+    PyObject* key = schema_.keys[position].get();
     Replacement& replacement = replacements_[k];
     replacement.object = Object();
     replacement.kind = Replacement::Kind::Keep;
     // The route looks the field up in its copy of the record, which holds
-    // the same entries.
-    ZB_TRY(Object value, dict_lookup(record, schema_.keys[position].get(), static_cast<Py_ssize_t>(position)));
+    // the same entries: dict_lookup's steps, noting where the entry is.
+    Object value;
+    Py_ssize_t pos = static_cast<Py_ssize_t>(position);
+    PyObject* found_key;
+    PyObject* found_value;
+    if (PyDict_Next(record, &pos, &found_key, &found_value) && found_key == key) {
+      value = Object::borrow(found_value);
+      replacement.entry_end = pos;
+    } else {
+      ZB_TRY(value, dict_lookup(record, key, static_cast<Py_ssize_t>(position)));
+      replacement.entry_end = -1;
+    }
     if (!value || value.get() == Py_None) {
       if (!field.rules.accepts_null()) return fail(CoreError::required(field.name));
       continue;
@@ -142,55 +169,73 @@ Status DictRecordWriter::convert(PyObject* record) {
       replacement.kind = Replacement::Kind::Text;
       replacement.start = start;
       replacement.end = texts_.size();
-      continue;
+    } else {
+      ZB_TRY(replacement.object, convert_direct(value.get(), kind));
+      replacement.kind = Replacement::Kind::Object;
     }
-    ZB_TRY(replacement.object, convert_direct(value.get(), kind));
-    replacement.kind = Replacement::Kind::Object;
+    unplaced_ += replacement.entry_end < 0;
   }
   return {};
 }
 
-const DictRecordWriter::Replacement* DictRecordWriter::replacement_for(PyObject* key) const {
+const DictRecordWriter::Replacement* DictRecordWriter::take_replacement(PyObject* key, Py_ssize_t pos) {
   const CompiledSchema& compiled = schema_.schema;
+  auto field_key = [&](std::size_t k) { return schema_.keys[compiled.conversion_indices[k]].get(); };
+  auto usable = [&](const Replacement& r) { return r.kind != Replacement::Kind::Keep && !r.matched; };
+  // Found where the lookup found it: the same entry, unless code run by a
+  // conversion changed the record (then the key tells).
   for (std::size_t k = 0; k < replacements_.size(); ++k) {
-    if (replacements_[k].kind == Replacement::Kind::Keep) continue;
-    if (same_text(key, schema_.keys[compiled.conversion_indices[k]].get())) return &replacements_[k];
+    Replacement& r = replacements_[k];
+    if (usable(r) && r.entry_end == pos && key == field_key(k)) {
+      r.matched = true;
+      return &r;
+    }
+  }
+  if (!unplaced_) return nullptr;
+  for (std::size_t k = 0; k < replacements_.size(); ++k) {
+    Replacement& r = replacements_[k];
+    if (usable(r) && r.entry_end < 0 && same_text(key, field_key(k))) {
+      r.matched = true;
+      return &r;
+    }
   }
   return nullptr;
 }
 
 Status DictRecordWriter::write(PyObject* record) {
-  // Keys that are all exact str compare as text, so each entry finds its
-  // replacement here. Any other key could equal a field's name by its own
-  // rules: such a record is written from an actual copy.
+  Buffer& out = output_.buffer();
+  std::size_t start = out.size();
+  std::size_t pending = 0;
+  for (Replacement& r : replacements_) {
+    r.matched = false;
+    pending += r.kind != Replacement::Kind::Keep;
+  }
+  out.push_back('{');
+  bool first = true;
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
   while (PyDict_Next(record, &pos, &key, &value)) {
-    if (Py_TYPE(key) != &PyUnicode_Type) return write_copy(record);
-  }
-  Buffer& out = output_.buffer();
-  out.push_back('{');
-  bool first = true;
-  pos = 0;
-  while (PyDict_Next(record, &pos, &key, &value)) {
+    // Keys that are exact str compare as text, so each entry finds its
+    // replacement here. Any other key could equal a field's name by its own
+    // rules: such a record is written again, from an actual copy.
+    if (Py_TYPE(key) != &PyUnicode_Type) {
+      out.truncate(start);
+      return write_copy(record);
+    }
     Object held_key = Object::borrow(key);
     Object held_value = Object::borrow(value);
     if (!first) out.push_back(',');
     first = false;
-    // Passed-through values may run code (a dict subclass's items()) that
-    // changes the record; a key that is no str by then is the json
-    // module's business.
-    if (Py_TYPE(key) == &PyUnicode_Type) {
-      output_.note_surrogates(write_str_object(key, out));
-    } else {
-      ZB_CHECK_OK(values_.write_key(key));
-    }
+    output_.note_surrogates(write_str_object(key, out));
     out.push_back(':');
-    const Replacement* replacement = Py_TYPE(key) == &PyUnicode_Type ? replacement_for(key) : nullptr;
+    const Replacement* replacement = pending ? take_replacement(key, pos) : nullptr;
     if (!replacement) {
       ZB_CHECK_OK(values_.write(held_value.get()));
-    } else if (replacement->kind == Replacement::Kind::Text) {
+      continue;
+    }
+    --pending;
+    if (replacement->kind == Replacement::Kind::Text) {
       out.append(texts_.view().substr(replacement->start, replacement->end - replacement->start));
     } else {
       ZB_CHECK_OK(values_.write(replacement->object.get()));

@@ -5,6 +5,7 @@
 
 #include "binding/error.h"
 #include "binding/schema_type.h"
+#include "zembra/binding/fixed_offset.h"
 #include "zembra/binding/json_output.h"
 #include "zembra/binding/plain_writer.h"
 #include "zembra/binding/record_layout.h"
@@ -29,6 +30,7 @@ class TypedRecordWriter {
   const SchemaObject& schema_;
   RecordLayout layout_;
   PlainJsonWriter plain_;
+  FixedOffsetReader offsets_;
 };
 
 // serialize_many's dict route: the record's own entries in its own order,
@@ -52,14 +54,21 @@ class DictRecordWriter {
     std::size_t start = 0;  // Text: the JSON string in texts_
     std::size_t end = 0;
     Object object;  // Object: the converted object
+    // Where the record's walk stands just after the field's entry, when the
+    // lookup found it at its likely position (else -1).
+    Py_ssize_t entry_end = -1;
+    bool matched = false;  // its entry was met while writing the record
   };
   Status write_copy(PyObject* record);
-  const Replacement* replacement_for(PyObject* key) const;
+  // The replacement of the entry with this key, the walk standing at pos
+  // just after it; each is taken once per record.
+  const Replacement* take_replacement(PyObject* key, Py_ssize_t pos);
 
   const SchemaObject& schema_;
   JsonOutput& output_;
   ValueWriter values_;
   std::vector<Replacement> replacements_;  // one per converted field
+  std::size_t unplaced_ = 0;  // replacements without entry_end
   Buffer texts_;
 };
 

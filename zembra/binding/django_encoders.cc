@@ -7,6 +7,8 @@
 #include "django/binding/model_value.h"
 #include "django/binding/ordinary_errors.h"
 #include "serialization/float_rule.h"
+#include "binding/known_objects.h"
+#include "zembra/binding/fixed_offset.h"
 #include "zembra/binding/json_output.h"
 #include "zembra/binding/plain_writer.h"
 #include "zembra/binding/record_layout.h"
@@ -123,6 +125,17 @@ class ModelRecordWriter {
         if (written) return std::optional<double>{};
         break;
       }
+      case FieldKindTag::DateTimeField: {
+        std::optional<DateTime> known = exact_datetime(value);
+        if (!known) {
+          ZB_TRY(known, offsets_.read(value));
+        }
+        if (known) {
+          json::write_datetime(*known, stage);
+          return std::optional<double>{};
+        }
+        break;
+      }
       default:
         break;
     }
@@ -135,6 +148,7 @@ class ModelRecordWriter {
   const ModelSchemaObject& schema_;
   RecordLayout layout_;
   PlainJsonWriter plain_;
+  FixedOffsetReader offsets_;
   Buffer* stage_ = nullptr;
   std::size_t non_finite_at_ = 0;
   double non_finite_ = 0;
@@ -221,11 +235,13 @@ Status write_row(PyObject* row, const ModelSchemaObject& schema, const RowReader
 template <class Each>
 Status write_list(PyObject* list, Buffer& out, Each&& each) {
   out.push_back('[');
-  bool first = true;
+  Py_ssize_t index = 0;
   ZB_CHECK_OK(for_each_item(list, [&](PyObject* item) -> Status {
-    if (!first) out.push_back(',');
-    first = false;
-    return each(item);
+    if (index) out.push_back(',');
+    std::size_t start = out.size();
+    ZB_CHECK_OK(each(item));
+    if (index++ == 0) reserve_like_first(out, out.size() - start, PyList_GET_SIZE(list));
+    return {};
   }));
   out.push_back(']');
   return {};

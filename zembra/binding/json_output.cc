@@ -21,10 +21,31 @@ bool write_str_object(PyObject* text, Buffer& out) {
   }
 }
 
+void reserve_like_first(Buffer& out, std::size_t first_size, Py_ssize_t count) {
+  if (count < 2) return;
+  std::size_t rest = static_cast<std::size_t>(count - 1) * (first_size + 1);
+  out.reserve(rest + rest / 8);
+}
+
+namespace {
+
+constexpr std::size_t kKeptCapacity = std::size_t{64} << 20;
+thread_local std::unique_ptr<Buffer> spare_buffer;
+
+}  // namespace
+
+JsonOutput::JsonOutput() : buffer_(spare_buffer ? std::move(spare_buffer) : std::make_unique<Buffer>()) {}
+
+JsonOutput::~JsonOutput() {
+  if (buffer_->capacity() > kKeptCapacity) return;
+  buffer_->clear();
+  spare_buffer = std::move(buffer_);
+}
+
 Result<Object> JsonOutput::finish() const {
-  auto size = static_cast<Py_ssize_t>(buffer_.size());
-  if (!surrogates_) return checked(PyBytes_FromStringAndSize(buffer_.data(), size));
-  ZB_TRY(Object text, checked(PyUnicode_DecodeUTF8(buffer_.data(), size, "surrogatepass")));
+  auto size = static_cast<Py_ssize_t>(buffer_->size());
+  if (!surrogates_) return checked(PyBytes_FromStringAndSize(buffer_->data(), size));
+  ZB_TRY(Object text, checked(PyUnicode_DecodeUTF8(buffer_->data(), size, "surrogatepass")));
   return checked(PyUnicode_AsUTF8String(text.get()));
 }
 

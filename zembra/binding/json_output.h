@@ -2,6 +2,8 @@
 // appends to, made into a bytes object once the whole text is written.
 #pragma once
 
+#include <memory>
+
 #include "binding/error.h"
 #include "common/buffer.h"
 
@@ -11,9 +13,21 @@ namespace zembra::py {
 // module reads them) as a JSON string. True when it holds a surrogate.
 bool write_str_object(PyObject* text, Buffer& out);
 
+// Makes room at once for count - 1 more items about as long as the first
+// (a little more), instead of growing the buffer step by step.
+void reserve_like_first(Buffer& out, std::size_t first_size, Py_ssize_t count);
+
 class JsonOutput {
  public:
-  Buffer& buffer() { return buffer_; }
+  // Takes the calling thread's spare buffer when it is free: its pages are
+  // already in place, which spares a large text most of its page faults.
+  JsonOutput();
+  // Gives the buffer back, unless it grew beyond what a thread keeps.
+  ~JsonOutput();
+  JsonOutput(const JsonOutput&) = delete;
+  JsonOutput& operator=(const JsonOutput&) = delete;
+
+  Buffer& buffer() { return *buffer_; }
   // Records that the text holds a surrogate written by write_str_object.
   void note_surrogates(bool any) { surrogates_ |= any; }
 
@@ -23,7 +37,7 @@ class JsonOutput {
   Result<Object> finish() const;
 
  private:
-  Buffer buffer_;
+  std::unique_ptr<Buffer> buffer_;
   bool surrogates_ = false;
 };
 

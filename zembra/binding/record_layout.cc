@@ -8,7 +8,8 @@ namespace zembra::py {
 
 RecordLayout::RecordLayout(std::span<const std::string> names, std::span<const std::size_t> order)
     : spans_(names.size()) {
-  Buffer text;
+  Buffer& text = keys_;
+  entries_.reserve(order.size());
   for (std::size_t k = 0; k < order.size(); ++k) {
     std::size_t field = order[k];
     if (!entries_.empty() && names[entries_.back().field] == names[field]) {
@@ -21,7 +22,6 @@ RecordLayout::RecordLayout(std::span<const std::string> names, std::span<const s
     text.push_back(':');
     entries_.push_back(Entry{start, text.size(), field});
   }
-  keys_ = text.str();
 }
 
 void RecordLayout::emit(Buffer& out) const {
@@ -29,7 +29,7 @@ void RecordLayout::emit(Buffer& out) const {
     out.append("{}");
     return;
   }
-  std::string_view keys(keys_);
+  std::string_view keys = keys_.view();
   std::string_view staged = stage_.view();
   for (const Entry& entry : entries_) {
     const Span& span = spans_[entry.field];

@@ -49,7 +49,7 @@ class RecordLayout {
     std::size_t key_end;
     std::size_t field;
   };
-  std::string keys_;
+  Buffer keys_;
   std::vector<Entry> entries_;
   std::vector<Span> spans_;
   Buffer stage_;

@@ -300,7 +300,11 @@ Result<bool> ValueWriter::write_typed(PyObject* value) {
   Buffer& out = out_.buffer();
   if (datetime_api_ready()) {
     if (PyDateTime_Check(value)) {
-      if (auto known = exact_datetime(value)) {
+      std::optional<DateTime> known = exact_datetime(value);
+      if (!known) {
+        ZB_TRY(known, offsets_.read(value));
+      }
+      if (known) {
         json::write_datetime(*known, out);
         return true;
       }

@@ -26,6 +26,7 @@ class BasicBuffer {
   const char* data() const noexcept { return data_; }
   char* data() noexcept { return data_; }
   std::size_t size() const noexcept { return size_; }
+  std::size_t capacity() const noexcept { return capacity_; }
   bool empty() const noexcept { return size_ == 0; }
   std::string_view view() const noexcept { return {data_, size_}; }
   std::string str() const { return std::string(data_, size_); }
