@@ -17,7 +17,7 @@ def run(*args):
     return subprocess.run([sys.executable, "-m", *args], capture_output=True, text=True, cwd=ROOT)
 
 
-@pytest.mark.parametrize("module", ["zembra_core._native", "zembra_django"])
+@pytest.mark.parametrize("module", ["zembra_core._native", "zembra_django", "zembra._speedups"])
 def test_stubs_match_the_runtime(module):
     pytest.importorskip("mypy")
     out = run("mypy.stubtest", module)

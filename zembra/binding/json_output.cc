@@ -29,7 +29,8 @@ void reserve_like_first(Buffer& out, std::size_t first_size, Py_ssize_t count) {
 
 namespace {
 
-constexpr std::size_t kKeptCapacity = std::size_t{64} << 20;
+// Larger buffers are freed: a thread keeps at most this much between calls.
+constexpr std::size_t kKeptCapacity = std::size_t{8} << 20;
 thread_local std::unique_ptr<Buffer> spare_buffer;
 
 }  // namespace
