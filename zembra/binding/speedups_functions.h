@@ -11,5 +11,6 @@ extern PyMethodDef kSerializeManyJsonDef;
 extern PyMethodDef kSerializeInstanceJsonDef;
 extern PyMethodDef kSerializeBatchJsonDef;
 extern PyMethodDef kSerializeValuesListJsonDef;
+extern PyMethodDef kParseInputDef;
 
 }  // namespace zembra::py
