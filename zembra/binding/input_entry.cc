@@ -1,4 +1,6 @@
 // parse_input(plan, body, *, partial=False, unknown="ignore").
+#include <memory>
+
 #include "binding/convert.h"
 #include "binding/frame.h"
 #include "zembra/binding/input_plan.h"
@@ -32,6 +34,37 @@ class HeldBuffer {
  private:
   Py_buffer view_{};
   bool held_ = false;
+};
+
+// The plan's scratch storage for the length of one read.
+class ScratchLease {
+ public:
+  explicit ScratchLease(const InputPlanObject* plan) : plan_(const_cast<InputPlanObject*>(plan)) {
+    bool expected = false;
+    if (plan_->scratch_taken.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+      scratch_ = plan_->scratch.get();
+    } else {
+      own_ = std::make_unique<ReadScratch>();
+      scratch_ = own_.get();
+    }
+  }
+  ~ScratchLease() {
+    scratch_->values.clear();
+    scratch_->field_errors.clear();
+    scratch_->doc.clear();
+    if (own_) return;
+    // A document far larger than usual is not kept for later reads.
+    if (scratch_->doc.nodes.capacity() > 65536) scratch_->doc = input::Document();
+    plan_->scratch_taken.store(false, std::memory_order_release);
+  }
+  ScratchLease(const ScratchLease&) = delete;
+  ScratchLease& operator=(const ScratchLease&) = delete;
+  ReadScratch& operator*() const { return *scratch_; }
+
+ private:
+  InputPlanObject* plan_;
+  ReadScratch* scratch_ = nullptr;
+  std::unique_ptr<ReadScratch> own_;
 };
 
 Result<Object> pair(const std::string& text, const char* code) {
@@ -72,10 +105,11 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
     }
   }
 
-  input::Document doc;
+  ScratchLease lease(plan_obj);
+  input::Document& doc = (*lease).doc;
+  input::RequestResult& result = (*lease).result;
   DictBody dict_body;
   HeldBuffer buffer;
-  input::RequestResult result;
   input::ParseResult parsed;
   if (PyDict_Check(body)) {
     ZB_CHECK_OK(document_from_dict(body, doc, dict_body));
@@ -120,8 +154,10 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
   // Fields whose checks need the interpreter go first; the values of the
   // others are only built when the whole body is valid.
   const std::size_t count = plan.fields.size();
-  std::vector<Object> values(count);
-  std::vector<Object> field_errors(count);
+  std::vector<Object>& values = (*lease).values;
+  std::vector<Object>& field_errors = (*lease).field_errors;
+  values.resize(count);
+  field_errors.resize(count);
   bool any_error = !result.non_field_errors.empty();
   for (std::size_t i = 0; i < count; ++i) {
     input::FieldResult& r = result.fields[i];
@@ -181,10 +217,13 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
     }
     return result_pair(nullptr, errors.get());
   }
-  ZB_TRY(Object out, checked(PyDict_New()));
+  ZB_TRY(Object out, checked(PyDict_Copy(plan_obj->template_dict.get())));
   for (std::size_t i = 0; i < count; ++i) {
     const input::FieldResult& r = result.fields[i];
-    if (r.outcome != input::Outcome::Valid) continue;
+    if (r.outcome != input::Outcome::Valid) {
+      if (PyDict_DelItem(out.get(), plan_obj->objects[i].name.get()) < 0) return python_error();
+      continue;
+    }
     Object value = std::move(values[i]);
     if (!value) {
       ZB_TRY(value, value_to_python(r.value, doc, dict_body, plan_obj->objects[i], plan.fields[i]));

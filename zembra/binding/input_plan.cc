@@ -114,6 +114,13 @@ Result<Bound> number_bound(PyObject* value, const std::string& field, const char
   auto parsed = input::python_decimal(exact_text);
   if (!parsed) return plan_error(PyExc_ValueError, field, std::string("'") + key + "' is not a usable number");
   bound.exact = *parsed;
+  if (is_int) {
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (n == -1 && PyErr_Occurred()) return python_error();
+    bound.is_int64 = overflow == 0;
+    bound.int64 = n;
+  }
   const double approx = PyFloat_AsDouble(value);
   if (approx == -1.0 && PyErr_Occurred()) {
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return python_error();
@@ -289,7 +296,17 @@ Status compile_field(PyObject* dict, std::size_t position, FieldRule& rule, Fiel
   if (rule.kind == Kind::Choice) {
     ZB_TRY(PyObject * choices, entry(dict, "choices"));
     if (!choices) return plan_error(PyExc_ValueError, rule.name, "a choice field needs 'choices'");
-    ZB_TRY(objects.choice_keys, checked(PySequence_Tuple(choices)));
+    // The framework keys its choices by a dict: of equal keys (1, 1.0 and
+    // True) the first is kept.
+    ZB_TRY(Object unique, checked(PyDict_New()));
+    ZB_TRY(Object given, checked(PySequence_Tuple(choices)));
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(given.get()); ++i) {
+      if (PyDict_SetDefaultRef(unique.get(), PyTuple_GET_ITEM(given.get(), i), Py_None, nullptr) < 0) {
+        return python_error();
+      }
+    }
+    ZB_TRY(Object keys, checked(PyDict_Keys(unique.get())));
+    ZB_TRY(objects.choice_keys, checked(PySequence_Tuple(keys.get())));
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(objects.choice_keys.get()); ++i) {
       ZB_TRY(std::string text, choice_text(PyTuple_GET_ITEM(objects.choice_keys.get(), i)));
       rule.choices[text] = static_cast<std::size_t>(i);
@@ -321,10 +338,17 @@ Result<Object> plan_new(PyTypeObject* type, Slots slots) {
     ZB_CHECK_OK(compile_field(PySequence_Fast_GET_ITEM(fields.get(), i), k, plan.fields[k], objects[k]));
   }
   if (!plan.finish()) return plan_error(PyExc_ValueError, "", "field names must be unique");
+  ZB_TRY(Object template_dict, checked(PyDict_New()));
+  for (const FieldObjects& f : objects) {
+    if (PyDict_SetItem(template_dict.get(), f.name.get(), Py_None) < 0) return python_error();
+  }
   ZB_TRY(Object self, checked(type->tp_alloc(type, 0)));
   auto* obj = reinterpret_cast<InputPlanObject*>(self.get());
   new (&obj->plan) input::Plan(std::move(plan));
   new (&obj->objects) std::vector<FieldObjects>(std::move(objects));
+  new (&obj->template_dict) Object(std::move(template_dict));
+  new (&obj->scratch) std::unique_ptr<ReadScratch>(std::make_unique<ReadScratch>());
+  new (&obj->scratch_taken) std::atomic<bool>(false);
   return self;
 }
 
@@ -362,6 +386,8 @@ void plan_dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
   PyObject_GC_UnTrack(self);
   auto* obj = reinterpret_cast<InputPlanObject*>(self);
+  obj->scratch.~unique_ptr();
+  obj->template_dict.~Object();
   obj->objects.~vector();
   obj->plan.~Plan();
   type->tp_free(self);

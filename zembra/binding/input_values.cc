@@ -2,6 +2,7 @@
 
 #include <datetime.h>
 
+#include <charconv>
 #include <cstring>
 #include <string>
 
@@ -39,20 +40,32 @@ Result<Object> integer_text_to_python(const input::ExactNumber& n) {
   return checked(PyLong_FromString(text.c_str(), nullptr, 10));
 }
 
+// Where a __slots__ member of a class lives in its instances, or -1.
+Py_ssize_t slot_offset(PyObject* cls, const char* name) {
+  PyObject* descr = PyDict_GetItemString(reinterpret_cast<PyTypeObject*>(cls)->tp_dict, name);
+  if (!descr || !Py_IS_TYPE(descr, &PyMemberDescr_Type)) return -1;
+  const PyMemberDef* member = reinterpret_cast<PyMemberDescrObject*>(descr)->d_member;
+  return member->type == Py_T_OBJECT_EX && !(member->flags & Py_READONLY) ? member->offset : -1;
+}
+
 // uuid.UUID(int=value) without running the class's checks again: an
-// instance of the class with its two slots set, as the constructor does.
+// instance of the class with its two slots set, as the constructor does
+// (stored directly when the slots are plain object members).
 Result<Object> make_uuid(unsigned __int128 value) {
   static PyObject* safe_unknown = nullptr;
   static PyObject* int_name = nullptr;
   static PyObject* safe_name = nullptr;
+  static Py_ssize_t int_offset = -1, safe_offset = -1;
   ZB_TRY(PyObject * cls, uuid_type());
   if (!safe_unknown) {
     ZB_TRY(Object safe_cls, imported_attribute("uuid", "SafeUUID"));
     ZB_TRY(Object unknown, checked(PyObject_GetAttrString(safe_cls.get(), "unknown")));
-    safe_unknown = unknown.release();
     int_name = PyUnicode_InternFromString("int");
     safe_name = PyUnicode_InternFromString("is_safe");
     if (!int_name || !safe_name) return python_error();
+    int_offset = slot_offset(cls, "int");
+    safe_offset = slot_offset(cls, "is_safe");
+    safe_unknown = unknown.release();
   }
   unsigned char bytes[16];
   std::memcpy(bytes, &value, sizeof bytes);
@@ -60,6 +73,15 @@ Result<Object> make_uuid(unsigned __int128 value) {
                             bytes, sizeof bytes, Py_ASNATIVEBYTES_LITTLE_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER)));
   auto* type = reinterpret_cast<PyTypeObject*>(cls);
   ZB_TRY(Object uuid, checked(type->tp_alloc(type, 0)));
+  if (int_offset >= 0 && safe_offset >= 0) {
+    char* base = reinterpret_cast<char*>(uuid.get());
+    *reinterpret_cast<PyObject**>(base + int_offset) = number.release();
+    *reinterpret_cast<PyObject**>(base + safe_offset) = Py_NewRef(safe_unknown);
+    // An int and an enum member cannot take part in a reference cycle; as
+    // long as nothing else is stored in it, the collector can skip it.
+    PyObject_GC_UnTrack(uuid.get());
+    return uuid;
+  }
   if (PyObject_GenericSetAttr(uuid.get(), int_name, number.get()) < 0) return python_error();
   if (PyObject_GenericSetAttr(uuid.get(), safe_name, safe_unknown) < 0) return python_error();
   return uuid;
@@ -67,12 +89,17 @@ Result<Object> make_uuid(unsigned __int128 value) {
 
 Result<Object> make_decimal(const input::ExactNumber& n) {
   ZB_TRY(PyObject * cls, decimal_type());
-  std::string text;
-  if (n.negative) text += '-';
-  text += n.digits;
-  text += 'E';
-  text += std::to_string(n.exponent);
-  ZB_TRY(Object arg, checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
+  // "[-]<digits>E<exponent>": the constructor keeps the exponent as given.
+  char exponent[24];
+  exponent[0] = 'E';
+  const auto written = std::to_chars(exponent + 1, exponent + sizeof exponent, n.exponent);
+  const auto exponent_size = static_cast<int>(written.ptr - exponent);
+  const std::size_t size = n.negative + n.digits.size() + static_cast<std::size_t>(exponent_size);
+  ZB_TRY(Object arg, checked(PyUnicode_New(static_cast<Py_ssize_t>(size), 127)));
+  char* out = static_cast<char*>(PyUnicode_DATA(arg.get()));
+  if (n.negative) *out++ = '-';
+  std::memcpy(out, n.digits.data(), n.digits.size());
+  std::memcpy(out + n.digits.size(), exponent, static_cast<std::size_t>(exponent_size));
   return checked(PyObject_CallOneArg(cls, arg.get()));
 }
 

@@ -57,7 +57,7 @@ bool is_text_kind(Kind kind) {
 
 bool convert_field(const FieldRule& rule, const Document& doc, std::optional<std::uint32_t> node, bool partial,
                    Host& host, FieldResult& out) {
-  out = FieldResult{};
+  out.reset();
   if (!node) {
     if (!partial && rule.required) out.fail(msg::kRequired, "required");
     return true;

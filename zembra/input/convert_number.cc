@@ -46,6 +46,7 @@ namespace {
 int compare_to(const Value& value, const Bound& bound) {
   switch (value.kind) {
     case ValueKind::Int:
+      if (bound.is_int64) return value.integer < bound.int64 ? -1 : value.integer > bound.int64 ? 1 : 0;
       return compare(exact_from_int(value.integer), bound.exact);
     case ValueKind::Float:
       if (value.number < bound.approx) return -1;
@@ -155,9 +156,15 @@ bool convert_float(const Node& data, const Document& doc, std::uint32_t index, H
 
 bool convert_decimal(const FieldRule& rule, const Document& doc, std::uint32_t index, Host& host, FieldResult& out) {
   std::string text;
-  bool host_failed;
-  if (!any_text(doc, index, host, text, host_failed)) return !host_failed;
-  const std::string_view stripped = strip_spaces(text);
+  std::string_view view;
+  if (doc.nodes[index].type == NodeType::String) {
+    view = doc.nodes[index].view();
+  } else {
+    bool host_failed;
+    if (!any_text(doc, index, host, text, host_failed)) return !host_failed;
+    view = text;
+  }
+  const std::string_view stripped = strip_spaces(view);
   if (code_point_count(stripped) > kMaxStringLength) {
     out.fail(msg::kTooLong, "max_string_length");
     return true;

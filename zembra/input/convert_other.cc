@@ -88,8 +88,33 @@ std::string remove_all(std::string_view text, std::string_view what) {
   return out;
 }
 
+// The usual forms, 32 hex digits or 8-4-4-4-12 with dashes, read directly.
+std::optional<unsigned __int128> plain_uuid(std::string_view text) {
+  if (text.size() != 32 && text.size() != 36) return std::nullopt;
+  const bool dashed = text.size() == 36;
+  unsigned __int128 value = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (dashed && (i == 8 || i == 13 || i == 18 || i == 23)) {
+      if (c != '-') return std::nullopt;
+      continue;
+    }
+    unsigned d;
+    if (c >= '0' && c <= '9') {
+      d = static_cast<unsigned>(c - '0');
+    } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+      d = static_cast<unsigned>((c | 0x20) - 'a' + 10);
+    } else {
+      return std::nullopt;
+    }
+    value = (value << 4) | d;
+  }
+  return value;
+}
+
 // uuid.UUID(hex=text).
 std::optional<unsigned __int128> uuid_from_text(std::string_view text) {
+  if (auto value = plain_uuid(text)) return value;
   std::string s = remove_all(remove_all(text, "urn:"), "uuid:");
   std::size_t begin = 0, end = s.size();
   while (begin < end && (s[begin] == '{' || s[begin] == '}')) ++begin;
@@ -124,13 +149,14 @@ std::optional<unsigned __int128> uuid_from_int(const Node& data) {
   return std::nullopt;
 }
 
-bool convert_uuid(const Node& data, FieldResult& out) {
+bool convert_uuid(const Node& data, std::uint32_t index, FieldResult& out) {
   std::optional<unsigned __int128> value;
   if (data.type == NodeType::String) {
     value = uuid_from_text(data.view());
   } else if (data.type == NodeType::Foreign && foreign_kind(data) == Foreign::Uuid) {
     out.outcome = Outcome::Valid;
     out.value.kind = ValueKind::Foreign;
+    out.value.node = index;
     return true;
   } else {
     value = uuid_from_int(data);
@@ -159,6 +185,14 @@ bool enforce_zone(const FieldRule& rule, CivilDateTime parsed, FieldResult& out)
       break;
     case ZoneMode::Fixed: {
       CivilDateTime utc;
+      if (parsed.aware && parsed.offset_us == rule.zone_offset_us) {
+        break;  // already shown at the zone's offset
+      }
+      if (!parsed.aware && parsed.date.year > 1 && parsed.date.year < 9999) {
+        result.aware = true;  // a day's offset cannot leave the year range
+        result.offset_us = rule.zone_offset_us;
+        break;
+      }
       if (parsed.aware) {
         if (!to_utc(parsed, utc) || !from_utc(utc, rule.zone_offset_us, result)) {
           out.fail(msg::kDateTimeOverflow, "overflow");
@@ -184,7 +218,8 @@ bool enforce_zone(const FieldRule& rule, CivilDateTime parsed, FieldResult& out)
   return true;
 }
 
-bool convert_temporal(const FieldRule& rule, const Node& data, FieldResult& out) {
+bool convert_temporal(const FieldRule& rule, const Node& data, std::uint32_t index, FieldResult& out) {
+  out.value.node = index;  // for a foreign value passed through
   const bool is_text = data.type == NodeType::String;
   const Foreign foreign = data.type == NodeType::Foreign ? foreign_kind(data) : Foreign::Other;
   const bool surrogate = (data.flags & kSurrogate) != 0;
@@ -251,6 +286,7 @@ bool convert_duration(const FieldRule& rule, const Document& doc, std::uint32_t 
   if (data.type == NodeType::Foreign && foreign_kind(data) == Foreign::Timedelta) {
     out.outcome = Outcome::Valid;
     out.value.kind = ValueKind::Foreign;
+    out.value.node = index;
     return true;
   }
   std::string text;
@@ -436,11 +472,11 @@ bool convert_other_kind(const FieldRule& rule, const Document& doc, std::uint32_
     case Kind::Boolean:
       return convert_boolean(rule, doc, index, host, out);
     case Kind::Uuid:
-      return convert_uuid(data, out);
+      return convert_uuid(data, index, out);
     case Kind::Date:
     case Kind::Time:
     case Kind::DateTime:
-      return convert_temporal(rule, data, out);
+      return convert_temporal(rule, data, index, out);
     case Kind::Duration:
       return convert_duration(rule, doc, index, host, out);
     case Kind::Json:

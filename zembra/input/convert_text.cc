@@ -40,14 +40,14 @@ bool convert_text_kind(const FieldRule& rule, const Document& doc, std::uint32_t
         out.fail(msg::kIpBoth, "invalid");
         return true;
       }
-      out.outcome = Outcome::Valid;
-      value.set_text(std::move(*cleaned), 0);
-      return true;  // a cleaned address passes every later check
+      value.set_text(std::move(*cleaned), 0);  // as cleaned, not stripped
     }
   }
   std::uint8_t flags = 0;
   std::string_view text;
-  switch (data.type) {
+  if (value.text_owned) {
+    text = value.owned;
+  } else switch (data.type) {
     case NodeType::String:
       text = data.view();
       flags = data.flags;
@@ -60,7 +60,12 @@ bool convert_text_kind(const FieldRule& rule, const Document& doc, std::uint32_t
       value.text_owned = true;
       break;
     default:
-      out.fail(msg::kNotString, "invalid");
+      // CharField's "invalid", in each subclass's own words.
+      out.fail(rule.kind == Kind::Email ? msg::kEmail
+               : rule.kind == Kind::Url ? msg::kUrl
+               : rule.kind == Kind::Slug ? msg::kSlug
+                                         : msg::kNotString,
+               "invalid");
       return true;
   }
   if (value.text_owned) {

@@ -13,6 +13,26 @@ inline unsigned char byte_at(const char* p) { return static_cast<unsigned char>(
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 inline bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+// Skips string bytes that need no attention (printable ASCII other than the
+// quote and backslash), eight at a time while possible.
+inline const char* skip_plain(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  while (end - p >= 8) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    const std::uint64_t quote = x ^ (kOnes * '"');
+    const std::uint64_t slash = x ^ (kOnes * '\\');
+    // A high bit marks a control byte, a quote, a backslash or a non-ASCII
+    // byte; borrows only add marks after a genuine one.
+    const std::uint64_t marks =
+        ((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | x;
+    if (marks & kHigh) break;
+    p += 8;
+  }
+  return p;
+}
+
 inline int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -97,10 +117,7 @@ Expected<std::size_t, std::string> usable_utf8_length(std::string_view bytes) {
   }
 }
 
-struct Frame {
-  std::uint32_t node;
-  bool is_object;
-};
+using Frame = Document::Open;
 
 class Reader {
  public:
@@ -109,7 +126,8 @@ class Reader {
   ParseResult read() {
     doc_.clear();
     skip_space();
-    std::vector<Frame> stack;
+    std::vector<Frame>& stack = doc_.open;  // kept by the document, so its storage is reused
+    stack.clear();
     for (;;) {
       // A value is expected at p_.
       if (p_ == end_) return error("Expecting value", p_);
@@ -318,6 +336,7 @@ class Reader {
     std::string decoded;
     bool escaped = false;
     for (;;) {
+      p_ = skip_plain(p_, end_);
       while (p_ != end_ && byte_at(p_) >= 0x20 && *p_ != '"' && *p_ != '\\') {
         if (byte_at(p_) >= 0x80) {
           flags |= kNonAscii;

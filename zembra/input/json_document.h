@@ -65,6 +65,13 @@ class Document {
  public:
   std::vector<Node> nodes;
 
+  // The reader's stack of open containers (scratch space).
+  struct Open {
+    std::uint32_t node;
+    bool is_object;
+  };
+  std::vector<Open> open;
+
   // Keeps a decoded string; the returned view stays valid for the
   // document's lifetime.
   std::string_view keep(std::string&& text);

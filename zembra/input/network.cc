@@ -193,37 +193,39 @@ std::u32string decode(std::string_view text) {
   return out;
 }
 
+// Code point i of a text held as code points, or of an ASCII text.
+inline char32_t at(std::u32string_view s, std::size_t i) { return s[i]; }
+inline char32_t at(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
+
 // hostname (\.label)* \.tld, as DomainNameValidator's pieces put together;
 // with trailing_dot, one final "." may follow.
-bool is_domain(std::u32string_view s, bool trailing_dot) {
+template <class View>
+bool is_domain(View s, bool trailing_dot) {
   if (trailing_dot && !s.empty() && s.back() == '.') s.remove_suffix(1);
-  std::vector<std::u32string_view> labels;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= s.size(); ++i) {
-    if (i == s.size() || s[i] == '.') {
-      labels.push_back(s.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  if (labels.size() < 2) return false;
-  for (std::size_t k = 0; k + 1 < labels.size(); ++k) {
-    const auto label = labels[k];
+  const std::size_t last_dot = s.rfind('.');
+  if (last_dot == View::npos) return false;  // a hostname and a TLD at least
+  // Every label before the TLD: 1..63 characters, no "-" at either end.
+  for (std::size_t start = 0; start <= last_dot;) {
+    const std::size_t end = s.find('.', start);
+    const View label = s.substr(start, end - start);
+    start = end + 1;
     if (label.empty() || label.size() > 63) return false;
     if (label.front() == '-' || label.back() == '-') return false;
-    for (char32_t c : label) {
+    for (std::size_t i = 0; i < label.size(); ++i) {
+      const char32_t c = at(label, i);
       if (c != '-' && !is_host_char(c)) return false;
     }
   }
-  const auto tld = labels.back();
+  const View tld = s.substr(last_dot + 1);
   if (tld.empty() || tld.front() == '-' || tld.back() == '-') return false;
   bool plain = tld.size() >= 2 && tld.size() <= 63;
-  for (char32_t c : tld) plain = plain && is_tld_char(c);
+  for (std::size_t i = 0; i < tld.size(); ++i) plain = plain && is_tld_char(at(tld, i));
   if (plain) return true;
   // xn--[a-z0-9]{1,59}
   if (tld.size() < 5 || tld.size() > 63) return false;
   if ((tld[0] | 0x20) != 'x' || (tld[1] | 0x20) != 'n' || tld[2] != '-' || tld[3] != '-') return false;
   for (std::size_t i = 4; i < tld.size(); ++i) {
-    const char32_t c = tld[i];
+    const char32_t c = at(tld, i);
     if (!((c >= '0' && c <= '9') || is_letter_ignoring_case(c))) return false;
   }
   return true;
@@ -252,14 +254,15 @@ bool is_quoted_pair_char(char32_t c) {
   return (c >= 0x01 && c <= 0x09) || c == 0x0B || c == 0x0C || (c >= 0x0E && c <= 0x7F);
 }
 
-bool is_user_part(std::u32string_view user) {
+template <class View>
+bool is_user_part(View user) {
   if (!user.empty() && user.front() == '"') {
     std::size_t i = 1;
     while (i < user.size()) {
-      const char32_t c = user[i];
+      const char32_t c = at(user, i);
       if (c == '"') return i + 1 == user.size();
       if (c == '\\') {
-        if (i + 1 >= user.size() || !is_quoted_pair_char(user[i + 1])) return false;
+        if (i + 1 >= user.size() || !is_quoted_pair_char(at(user, i + 1))) return false;
         i += 2;
         continue;
       }
@@ -271,7 +274,8 @@ bool is_user_part(std::u32string_view user) {
   // dot-atom: atoms of atext joined by single dots.
   if (user.empty()) return false;
   bool atom_empty = true;
-  for (char32_t c : user) {
+  for (std::size_t i = 0; i < user.size(); ++i) {
+    const char32_t c = at(user, i);
     if (c == '.') {
       if (atom_empty) return false;
       atom_empty = true;
@@ -320,7 +324,7 @@ bool url_host_onwards(std::string_view rest) {
       bool localhost = host.size() == 9;
       static constexpr char kLocal[] = "localhost";
       for (std::size_t i = 0; localhost && i < 9; ++i) localhost = (host[i] | 0x20) == kLocal[i];
-      host_ok = localhost || is_domain(decode(host), true);
+      host_ok = localhost || is_domain(host, true);
     }
   }
   if (!host_ok) return false;
@@ -380,12 +384,12 @@ std::optional<std::string> clean_ipv6(std::string_view text, bool unpack_ipv4) {
 
 bool is_email(std::string_view text) {
   if (text.empty() || text.find('@') == std::string_view::npos || code_point_count(text) > 320) return false;
-  const std::size_t at = text.rfind('@');
-  const std::u32string user = decode(text.substr(0, at));
-  const std::string_view domain = text.substr(at + 1);
-  if (!is_user_part(user)) return false;
+  const std::size_t split = text.rfind('@');
+  const std::string_view user = text.substr(0, split);
+  const std::string_view domain = text.substr(split + 1);
+  if (is_ascii(user) ? !is_user_part(user) : !is_user_part(std::u32string_view(decode(user)))) return false;
   if (domain == "localhost") return true;
-  if (is_domain(decode(domain), false)) return true;
+  if (is_ascii(domain) ? is_domain(domain, false) : is_domain(std::u32string_view(decode(domain)), false)) return true;
   // [ipv4 or ipv6 literal]
   if (domain.size() >= 3 && domain.front() == '[' && domain.back() == ']') {
     const std::string_view inner = domain.substr(1, domain.size() - 2);

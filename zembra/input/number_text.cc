@@ -253,11 +253,15 @@ std::optional<double> python_float(std::string_view text) {
 }
 
 std::optional<ExactNumber> python_decimal(std::string_view text) {
-  text = strip_spaces(text);
+  // Plain ASCII numbers (the usual case) are read in place; anything with
+  // spaces, separators or other scripts is first brought to ASCII.
+  bool plain = !text.empty();
+  for (char c : text) plain = plain && ((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E');
   std::string ascii;
-  ascii.reserve(text.size());
+  if (!plain) text = strip_spaces(text);
   const char* p = text.data();
-  const char* end = p + text.size();
+  const char* end = plain ? p : p + text.size();
+  if (!plain) ascii.reserve(text.size());
   while (p != end) {
     const char32_t c = next_code_point(p);
     if (c == '_') continue;
@@ -271,13 +275,14 @@ std::optional<ExactNumber> python_decimal(std::string_view text) {
       return std::nullopt;
     }
   }
-  std::string_view s = ascii;
+  std::string_view s = plain ? text : std::string_view(ascii);
   ExactNumber out;
   if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
     out.negative = s.front() == '-';
     s.remove_prefix(1);
   }
   out.digits.clear();
+  out.digits.reserve(s.size());
   std::size_t i = 0;
   std::int64_t fraction_digits = 0;
   while (i < s.size() && is_digit(s[i])) out.digits += s[i++];
@@ -299,7 +304,7 @@ std::optional<ExactNumber> python_decimal(std::string_view text) {
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) minus = s[i++] == '-';
     const std::size_t start = i;
     while (i < s.size() && is_digit(s[i])) {
-      exponent = std::min<std::int64_t>(exponent * 10 + (s[i] - '0'), kCap);
+      exponent = exponent >= kCap / 10 ? kCap : exponent * 10 + (s[i] - '0');
       ++i;
     }
     if (i == start) return std::nullopt;

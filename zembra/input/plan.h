@@ -49,6 +49,8 @@ enum class ZoneMode : std::uint8_t { Naive, Fixed, Python };
 // A min_value / max_value.
 struct Bound {
   ExactNumber exact;        // numbers
+  bool is_int64 = false;    // exact is an integer within 64 bits:
+  std::int64_t int64 = 0;   // this one
   double approx = 0;        // the nearest double to exact
   int approx_vs_exact = 0;  // sign of approx - exact
   __int128 micros = 0;      // durations

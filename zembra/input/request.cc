@@ -19,16 +19,17 @@ bool Plan::finish() {
 void refuse_unparsable(std::string_view detail, RequestResult& out) {
   out.body_refused = true;
   out.fields.clear();
+  out.non_field_errors.clear();
   out.non_field_errors.push_back({"JSON parse error - " + std::string(detail), "parse_error"});
 }
 
 bool read_request(const Plan& plan, const Document& doc, const ReadOptions& options, Host& host, RequestResult& out) {
   out.body_refused = false;
   out.non_field_errors.clear();
-  out.fields.clear();
   const Node& root = doc.nodes[0];
   if (root.type != NodeType::Object) {
     out.body_refused = true;
+    out.fields.clear();
     if (root.type == NodeType::Null) {
       out.non_field_errors.push_back({msg::kNoData, "null"});
     } else {
@@ -50,8 +51,9 @@ bool read_request(const Plan& plan, const Document& doc, const ReadOptions& opti
   }
   // Members to fields; a repeated key's last value counts, as in a dict.
   constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
-  std::vector<std::uint32_t> found(plan.fields.size(), kAbsent);
-  std::unordered_set<std::string_view> unknown_seen;
+  std::vector<std::uint32_t>& found = out.found;
+  found.assign(plan.fields.size(), kAbsent);
+  std::unordered_set<std::string_view> unknown_seen;  // allocates only when used
   std::size_t guess = 0;  // bodies usually list the fields in plan order
   for (std::uint32_t i = 1; i < root.end;) {
     const Node& key = doc.nodes[i];
@@ -64,7 +66,7 @@ bool read_request(const Plan& plan, const Document& doc, const ReadOptions& opti
     } else if (auto it = plan.index.find(name); it != plan.index.end()) {
       field = it->second;
     } else {
-      if (options.reject_unknown && unknown_seen.insert(name).second) {
+      if (options.reject_unknown && unknown_seen.insert(name).second) {  // first sighting only
         out.non_field_errors.push_back({"Unknown field \"" + std::string(name) + "\".", "unknown_field"});
       }
       continue;
@@ -72,7 +74,7 @@ bool read_request(const Plan& plan, const Document& doc, const ReadOptions& opti
     found[field] = value;
     guess = field + 1;
   }
-  out.fields.resize(plan.fields.size());
+  out.fields.resize(plan.fields.size());  // kept between reads: resets reuse storage
   for (std::size_t f = 0; f < plan.fields.size(); ++f) {
     std::optional<std::uint32_t> node;
     if (found[f] != kAbsent) node = found[f];

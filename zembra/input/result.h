@@ -82,6 +82,18 @@ struct FieldResult {
   // the field is invalid when either list is not empty.
   std::vector<Message> errors;
 
+  // Back to Skip, keeping the storage of its strings and lists.
+  void reset() {
+    outcome = Outcome::Skip;
+    errors.clear();
+    value.kind = ValueKind::Null;
+    value.needs_zone = false;
+    value.text_owned = false;
+    value.text_flags = 0;
+    value.owned.clear();
+    value.items.clear();
+  }
+
   void fail(std::string text, const char* code) {
     outcome = Outcome::Invalid;
     errors.push_back({std::move(text), code});
@@ -94,6 +106,7 @@ struct RequestResult {
   bool body_refused = false;
   std::vector<Message> non_field_errors;
   std::vector<FieldResult> fields;  // parallel to Plan::fields
+  std::vector<std::uint32_t> found;  // scratch: each field's member
 };
 
 // Work only the interpreter can do, supplied by the caller.

@@ -41,6 +41,31 @@ const char* parse_digits(const char* p, int& value, std::size_t count) {
 
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
+// A NUL-terminated copy, on the stack for the usual short texts.
+class Terminated {
+ public:
+  explicit Terminated(std::string_view text) : size_(text.size()) {
+    if (text.size() < sizeof small_) {
+      std::memcpy(small_, text.data(), text.size());
+      small_[text.size()] = '\0';
+      data_ = small_;
+    } else {
+      big_.assign(text);
+      data_ = big_.c_str();
+    }
+  }
+  Terminated(const Terminated&) = delete;
+  Terminated& operator=(const Terminated&) = delete;
+  const char* c_str() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  char small_[64];
+  std::string big_;
+  const char* data_;
+  std::size_t size_;
+};
+
 std::int64_t iso_week1_monday(int year) {
   const std::int64_t first_day = ordinal_of({year, 1, 1});
   const std::int64_t first_weekday = (first_day + 6) % 7;
@@ -155,7 +180,7 @@ bool valid_offset(std::int64_t offset_us) { return offset_us > -kMicrosPerDay &&
 std::optional<CivilDate> date_fromisoformat(std::string_view text, bool has_surrogate) {
   if (has_surrogate) return std::nullopt;
   if (text.size() != 7 && text.size() != 8 && text.size() != 10) return std::nullopt;
-  const std::string bytes(text);
+  const Terminated bytes(text);
   CivilDate date;
   if (parse_iso_date(bytes.c_str(), bytes.size(), date) != 0) return std::nullopt;
   if (!valid_date(date.year, date.month, date.day)) return std::nullopt;
@@ -164,7 +189,7 @@ std::optional<CivilDate> date_fromisoformat(std::string_view text, bool has_surr
 
 std::optional<WallTime> time_fromisoformat(std::string_view text, bool has_surrogate) {
   if (has_surrogate) return std::nullopt;
-  const std::string bytes(text);
+  const Terminated bytes(text);
   const char* p = bytes.c_str();
   std::size_t len = bytes.size();
   if (*p == 'T') {
@@ -206,9 +231,10 @@ std::ptrdiff_t find_separator(const char* s, std::size_t len) {
 }
 
 std::optional<CivilDateTime> datetime_fromisoformat(std::string_view text, bool has_surrogate) {
-  std::string bytes(text);
   if (code_point_count(text) < 7) return std::nullopt;
+  std::string replaced;
   if (has_surrogate) {
+    std::string& bytes = replaced;
     // A surrogate may only be the separator (code point 7, 8 or 10); it is
     // read as "T". Any other surrogate makes the text unreadable.
     std::vector<char32_t> cps;
@@ -226,10 +252,6 @@ std::optional<CivilDateTime> datetime_fromisoformat(std::string_view text, bool 
       if (c < 0x80) {
         bytes += static_cast<char>(c);
       } else {
-        // Only the separator position can hold these; its bytes are skipped
-        // by length below, so any encoding of the right length will do.
-        const char* start = text.data();
-        (void)start;
         if (c < 0x800) {
           bytes += static_cast<char>(0xC0 | (c >> 6));
           bytes += static_cast<char>(0x80 | (c & 0x3F));
@@ -246,6 +268,7 @@ std::optional<CivilDateTime> datetime_fromisoformat(std::string_view text, bool 
       }
     }
   }
+  const Terminated bytes(has_surrogate ? std::string_view(replaced) : text);
   const char* s = bytes.c_str();
   std::size_t len = bytes.size();
   const std::ptrdiff_t separator = find_separator(s, len);

@@ -1,6 +1,7 @@
 #include "zembra/input/unicode.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <iterator>
 
@@ -77,8 +78,18 @@ bool is_letter_ignoring_case(char32_t c) {
 }
 
 std::size_t code_point_count(std::string_view text) {
-  std::size_t n = 0;
-  for (char ch : text) n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+  // Every byte but the continuation bytes (10xxxxxx) starts a code point.
+  std::size_t n = text.size();
+  const char* p = text.data();
+  const char* end = p + text.size();
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    const std::uint64_t continuation = x & ~(x << 1) & kHigh;  // bit 7 set, bit 6 clear
+    n -= static_cast<std::size_t>(__builtin_popcountll(continuation));
+  }
+  for (; p != end; ++p) n -= (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
   return n;
 }
 
