@@ -68,7 +68,8 @@ class ScratchLease {
 };
 
 Result<Object> pair(const std::string& text, const char* code) {
-  ZB_TRY(Object message, checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
+  // Messages may quote the request's text, lone surrogates included.
+  ZB_TRY(Object message, checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass")));
   ZB_TRY(Object code_text, checked(PyUnicode_InternFromString(code)));
   return checked(PyTuple_Pack(2, message.get(), code_text.get()));
 }

@@ -20,6 +20,23 @@ using input::Kind;
 
 PyTypeObject* type_cell = nullptr;
 
+// A class or attribute name looked up once per process. Looking attributes
+// up by fresh name objects would also fill the interpreter's type attribute
+// cache with them.
+Result<PyObject*> imported_once(PyObject*& cell, const char* module, const char* name) {
+  if (!cell) {
+    ZB_TRY(Object found, imported_attribute(module, name));
+    cell = found.release();
+  }
+  return cell;
+}
+
+Result<PyObject*> interned(PyObject*& cell, const char* text) {
+  if (!cell) cell = PyUnicode_InternFromString(text);
+  if (!cell) return python_error();
+  return cell;
+}
+
 Unexpected<PythonRaised> plan_error(PyObject* type, const std::string& field, const std::string& message) {
   const std::string text = field.empty() ? message : "field '" + field + "': " + message;
   PyErr_SetString(type, text.c_str());
@@ -170,12 +187,15 @@ Result<std::optional<Bound>> bound_entry(PyObject* dict, const char* key, const 
 // str(key) as ChoiceField keys its choices (an Enum member by its value's
 // text when that differs from its own).
 Result<std::string> choice_text(PyObject* key) {
-  ZB_TRY(Object enum_cls, imported_attribute("enum", "Enum"));
-  const int is_enum = PyObject_IsInstance(key, enum_cls.get());
+  static PyObject* enum_cell = nullptr;
+  static PyObject* value_name = nullptr;
+  ZB_TRY(PyObject * enum_cls, imported_once(enum_cell, "enum", "Enum"));
+  const int is_enum = PyObject_IsInstance(key, enum_cls);
   if (is_enum < 0) return python_error();
   ZB_TRY(std::string own, str_of(key));
   if (is_enum) {
-    ZB_TRY(Object inner, checked(PyObject_GetAttrString(key, "value")));
+    ZB_TRY(PyObject * name, interned(value_name, "value"));
+    ZB_TRY(Object inner, checked(PyObject_GetAttr(key, name)));
     ZB_TRY(std::string inner_text, str_of(inner.get()));
     if (inner_text != own) return inner_text;
   }
@@ -204,18 +224,24 @@ Status zone_entry(PyObject* dict, FieldRule& rule, FieldObjects& objects) {
   rule.zone = input::ZoneMode::Python;
   // datetime.timezone instances have one offset; so do the UTC zones of the
   // zoneinfo database. Every other zone is left to the interpreter.
-  ZB_TRY(Object timezone_cls, imported_attribute("datetime", "timezone"));
-  bool fixed = Py_IS_TYPE(zone, reinterpret_cast<PyTypeObject*>(timezone_cls.get()));
+  static PyObject* timezone_cell = nullptr;
+  static PyObject* zoneinfo_cell = nullptr;
+  static PyObject* key_name = nullptr;
+  static PyObject* utcoffset_name = nullptr;
+  ZB_TRY(PyObject * timezone_cls, imported_once(timezone_cell, "datetime", "timezone"));
+  bool fixed = Py_IS_TYPE(zone, reinterpret_cast<PyTypeObject*>(timezone_cls));
   if (!fixed) {
-    ZB_TRY(Object zoneinfo_cls, imported_attribute("zoneinfo", "ZoneInfo"));
-    if (Py_IS_TYPE(zone, reinterpret_cast<PyTypeObject*>(zoneinfo_cls.get()))) {
-      ZB_TRY(Object key, checked(PyObject_GetAttrString(zone, "key")));
+    ZB_TRY(PyObject * zoneinfo_cls, imported_once(zoneinfo_cell, "zoneinfo", "ZoneInfo"));
+    if (Py_IS_TYPE(zone, reinterpret_cast<PyTypeObject*>(zoneinfo_cls))) {
+      ZB_TRY(PyObject * name, interned(key_name, "key"));
+      ZB_TRY(Object key, checked(PyObject_GetAttr(zone, name)));
       fixed = PyUnicode_Check(key.get()) && (PyUnicode_CompareWithASCIIString(key.get(), "UTC") == 0 ||
                                               PyUnicode_CompareWithASCIIString(key.get(), "Etc/UTC") == 0);
     }
   }
   if (fixed) {
-    ZB_TRY(Object offset, checked(PyObject_CallMethod(zone, "utcoffset", "O", Py_None)));
+    ZB_TRY(PyObject * method, interned(utcoffset_name, "utcoffset"));
+    ZB_TRY(Object offset, checked(PyObject_CallMethodOneArg(zone, method, Py_None)));
     if (PyDelta_Check(offset.get())) {
       rule.zone = input::ZoneMode::Fixed;
       rule.zone_offset_us =
@@ -250,6 +276,8 @@ Status compile_field(PyObject* dict, std::size_t position, FieldRule& rule, Fiel
 
   ZB_TRY(rule.required, flag(dict, "required", true));
   ZB_TRY(rule.allow_null, flag(dict, "allow_null", false));
+  // REST framework keeps allow_null off its list fields (ManyRelatedField).
+  if (rule.kind == Kind::ManyPrimaryKeys) rule.allow_null = false;
   ZB_TRY(rule.allow_blank, flag(dict, "allow_blank", false));
   ZB_TRY(rule.trim_whitespace, flag(dict, "trim_whitespace", true));
   ZB_TRY(rule.allow_empty, flag(dict, "allow_empty", true));

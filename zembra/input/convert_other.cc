@@ -401,7 +401,8 @@ bool read_key(KeyKind kind, const Document& doc, std::uint32_t index, Host& host
         return true;
       }
       if (!any_text(doc, index, host, text, host_failed)) return !host_failed;
-      key.set_text(std::move(text), is_ascii(key.owned) ? 0 : kNonAscii);
+      const std::uint8_t flags = is_ascii(text) ? 0 : kNonAscii | kSurrogate;  // str() may hold lone surrogates
+      key.set_text(std::move(text), flags);
       return true;
     }
     case KeyKind::Uuid: {

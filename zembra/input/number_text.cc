@@ -405,11 +405,5 @@ ExactNumber exact_integer_part(double value) {
   return out;
 }
 
-std::optional<std::int64_t> double_as_int64(double value) {
-  if (!(value >= -9223372036854775808.0 && value < 9223372036854775808.0)) return std::nullopt;
-  const auto n = static_cast<std::int64_t>(value);
-  if (static_cast<double>(n) != value) return std::nullopt;
-  return n;
-}
 
 }  // namespace zembra::input

@@ -61,7 +61,5 @@ void append_integer(const ExactNumber& value, std::string& out);
 // int(value) of a finite float: the integer part, exactly.
 ExactNumber exact_integer_part(double value);
 
-// Whether a double is exactly an integer that fits 64 bits, and which.
-std::optional<std::int64_t> double_as_int64(double value);
 
 }  // namespace zembra::input

@@ -176,3 +176,34 @@ def test_parse_input_agrees_with_the_framework(case):
         assert ours[1], "where the framework fails with a server error, a report"
         return
     assert ours == theirs
+
+
+TEXT_KINDS = {
+    "integer": {}, "float": {}, "decimal": {"max_digits": 30, "decimal_places": 10}, "boolean": {}, "email": {},
+    "url": {}, "slug": {"allow_unicode": True}, "ip": {"protocol": "both"}, "uuid": {}, "date": {}, "time": {},
+    "datetime": {"default_timezone": dt.timezone.utc}, "duration": {},
+    "primary_key": {"key_kind": "uuid"},
+}
+SAMPLES = {
+    "date": st.dates().map(dt.date.isoformat) | st.dates().map(lambda d: d.strftime("%Y%m%d"))
+    | st.dates().map(lambda d: "%04d-W%02d-%d" % d.isocalendar()),
+    "time": st.times().map(dt.time.isoformat) | st.times().map(lambda t: t.isoformat("minutes")),
+    "datetime": st.datetimes(timezones=st.sampled_from(ZONES[:3]) | st.none()).map(lambda d: d.isoformat(" ")),
+    "duration": st.timedeltas().map(str) | st.timedeltas().map(lambda d: f"P{d.days}DT{d.seconds}.{d.microseconds:06d}S"),
+    "decimal": st.decimals(allow_nan=False, allow_infinity=False).map(str),
+    "float": st.floats().map(repr), "uuid": st.uuids().map(str), "ip": st.ip_addresses().map(str),
+    "email": st.emails(), "integer": st.integers().map(str),
+}
+WIDE = st.text(st.sampled_from(ALPHABET + "WPFTtyno\u212a\u0130abc!#\"\\"), max_size=24)
+
+
+@pytest.mark.usefixtures("db")
+@pytest.mark.parametrize("kind", list(TEXT_KINDS))
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(data=st.data())
+def test_text_readers_agree_with_the_framework(kind, data):
+    base = SAMPLES.get(kind, st.sampled_from(BASES[kind]))
+    text = data.draw(st.one_of(base, base.flatmap(mutated), st.sampled_from(BASES[kind]).flatmap(mutated), WIDE))
+    specs = [{"name": "f", "kind": kind, **TEXT_KINDS[kind]}]
+    body = body_text([("f", json.dumps(text))])
+    assert our_answer(specs, body) == drf_answer(specs, body)
