@@ -107,6 +107,10 @@ def stats(values):
     ([INF, -INF], (NAN, NAN, 0.0, -INF, INF, 2)),
     ([INF, 1.0, 2.0], (INF, 2.0, 0.0, 1.0, INF, 3)),
     ([0.0, -0.0], (0.0, 0.0, 0.0, -0.0, 0.0, 2)),
+    # The middle element of a stable sort: equal zeros keep their input order.
+    ([0.0] * 13 + [-0.0, -1.0], (-1 / 15, 0.0, math.sqrt(14) / 15, -1.0, 0.0, 15)),
+    ([0.0, -0.0, 0.0], (0.0, -0.0, 0.0, -0.0, 0.0, 3)),
+    ([1.0, 0.0, -0.0, -0.0, -1.0, 0.0], (0.0, -0.0, math.sqrt(1 / 3), -1.0, 1.0, 6)),
 ])
 def test_stats_examples(values, expected):
     out = stats(values)
@@ -128,7 +132,7 @@ def check_against_statistics(values, stdev_abs_tol=0.0):
 
 @settings(max_examples=150, deadline=None)
 @given(st.lists(st.one_of(st.floats(min_value=-1e150, max_value=1e150), st.integers(-2**53, 2**53),
-                          st.booleans()), min_size=1, max_size=300))
+                          st.booleans(), st.sampled_from([0.0, -0.0])), min_size=1, max_size=300))
 def test_stats_match_the_statistics_module(values):
     # The error of the mean alone bounds the error of a deviation-based stdev
     # (a sum-of-squares formula is off by the square root of that much);
@@ -613,3 +617,14 @@ def test_interrupt_in_a_loan_amount_conversion_is_not_swallowed():
 
     with pytest.raises(KeyboardInterrupt):
         compute_risk_batch([{"loan_amount": Interrupting()}])
+
+
+def test_benchmark_floors_read_and_build_like_the_batches(testing_module):
+    # The test-only helpers the benchmarks time as floors: same inputs, same
+    # result shapes, and no leaks.
+    records = [{"credit_score": 700.0, "age": 40.0}, {"credit_score": 1.5, "loan_amount": "x"}]
+    keys = [sys.intern(k) for k in ("credit_score", "age")]
+    assert testing_module.floor_risk(records, keys) == [740.0, 1.5]
+    assert testing_module.floor_names(["Ann Lee", "Bo"]) == [{"valid": True, "errors": []}] * 2
+    assert_no_leak(lambda: testing_module.floor_risk(records, keys), records, per_round=300)
+    assert_no_leak(lambda: testing_module.floor_names(["Ann Lee"]), per_round=300)

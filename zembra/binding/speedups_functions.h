@@ -11,6 +11,8 @@ extern PyMethodDef kSerializeManyJsonDef;
 extern PyMethodDef kSerializeInstanceJsonDef;
 extern PyMethodDef kSerializeBatchJsonDef;
 extern PyMethodDef kSerializeValuesListJsonDef;
+extern PyMethodDef kQuerysetRecordsDef;
+extern PyMethodDef kQuerysetJsonDef;
 extern PyMethodDef kParseInputDef;
 
 }  // namespace zembra::py

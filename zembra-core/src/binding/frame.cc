@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/panic.h"
@@ -25,8 +27,15 @@ std::string display_name(const CallSignature& sig) {
   return name;
 }
 
+// The whole message: PyErr_SetString would stop at a NUL character, which
+// texts quoted in messages (values, keyword names) may hold.
+void set_error_text(PyObject* type, std::string_view message) {
+  Object text = Object::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+  if (text) PyErr_SetObject(type, text.get());
+}
+
 Unexpected<PythonRaised> type_error(const std::string& message) {
-  PyErr_SetString(PyExc_TypeError, message.c_str());
+  set_error_text(PyExc_TypeError, message);
   return python_error();
 }
 
@@ -152,6 +161,10 @@ void raise_current_fault() noexcept {
   try {
     try {
       throw;
+    } catch (const std::bad_alloc&) {
+      // Also when a worker ran out of memory and the failure was carried
+      // over to this thread: the interpreter's answer to that is MemoryError.
+      PyErr_NoMemory();
     } catch (const std::exception& e) {
       raise_panic(e.what());
     } catch (...) {
@@ -163,13 +176,51 @@ void raise_current_fault() noexcept {
   }
 }
 
+namespace {
+
+PyObject* note_exit(PyObject*, PyObject*) {
+  exit_begun.store(true, std::memory_order_seq_cst);
+  Py_RETURN_NONE;
+}
+
+PyMethodDef kExitWatchDef = {"_zembra_exit_watch", note_exit, METH_NOARGS, nullptr};
+
+}  // namespace
+
+void watch_for_exit() {
+  if (exit_begun.load(std::memory_order_acquire)) return;
+  Object atexit = Object::steal(PyImport_ImportModule("atexit"));
+  Object watch = Object::steal(PyCFunction_New(&kExitWatchDef, nullptr));
+  Object done;
+  if (atexit && watch) done = Object::steal(PyObject_CallMethod(atexit.get(), "register", "O", watch.get()));
+  if (!done) {
+    PyErr_Clear();
+    exit_begun.store(true, std::memory_order_seq_cst);
+  }
+}
+
+void raise_stack_exhausted() {
+  PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded (the thread's stack is nearly used up)");
+}
+
+Status check_stack() {
+  if (!stack_nearly_exhausted()) return {};
+  raise_stack_exhausted();
+  return python_error();
+}
+
+bool pending_error_is_ordinary() {
+  return PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError) &&
+         !PyErr_ExceptionMatches(PyExc_RecursionError);
+}
+
 void raise_error(Error&& error) {
   if (auto* core = std::get_if<CoreError>(&error)) {
     PyObject* type = core->exception_class() == ExceptionClass::TypeError ? PyExc_TypeError : PyExc_ValueError;
-    PyErr_SetString(type, core->message().c_str());
+    set_error_text(type, core->message());
   } else if (auto* model = std::get_if<ModelError>(&error)) {
     PyObject* type = model->exception_class() == ExceptionClass::TypeError ? PyExc_TypeError : PyExc_ValueError;
-    PyErr_SetString(type, model->exception_text().c_str());
+    set_error_text(type, model->exception_text());
   } else if (!PyErr_Occurred()) {
     raise_panic("native code reported a Python error without setting one");
   } else {

@@ -44,6 +44,15 @@ Result<FieldValue> read_temporal(PyObject* value, const SchemaField& field, Pars
   return FieldValue(*parsed);
 }
 
+Result<FieldValue> read_datetime(PyObject* value, const SchemaField& field) {
+  DateTimeFields known;
+  ZB_TRY(bool exact, exact_datetime(value, known));
+  if (!exact) return read_temporal(value, field, parse_datetime_attempts);
+  auto utc = known.utc();
+  if (!utc) return fail(kind_type_error(field, "could not parse: " + std::string(message(utc.error()))));
+  return FieldValue(*utc);
+}
+
 Result<FieldValue> read_json(PyObject* value, const SchemaField& field) {
   Object holder;
   ZB_TRY(std::string_view text, json_dumps_of(value, holder));
@@ -60,12 +69,14 @@ Result<Object> lookup_field(PyObject* record, PyObject* key) {
     if (PyDict_GetItemRef(record, key, &found) < 0) return python_error();
     return Object::steal(found);
   }
-  if (PyObject_GetOptionalAttr(record, key, &found) < 0) {
-    // A raising attribute counts as absent; exceptions that are not
-    // ordinary errors (interrupts, native panics) still propagate.
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
-    PyErr_Clear();
-  }
+  return optional_attribute(record, key);
+}
+
+Result<Object> optional_attribute(PyObject* object, PyObject* name) {
+  // As getattr(object, name, None): only AttributeError means absence; any
+  // other exception (a failed deferred load, an interrupt) propagates.
+  PyObject* found = nullptr;
+  if (PyObject_GetOptionalAttr(object, name, &found) < 0) return python_error();
   return Object::steal(found);
 }
 
@@ -103,8 +114,7 @@ Result<FieldValue> read_present_value(PyObject* value, const SchemaField& field)
     case CoreKindTag::Uuid:
       return read_uuid(value, field);
     case CoreKindTag::DateTime:
-      if (auto known = exact_datetime(value)) return FieldValue(*known);
-      return read_temporal(value, field, parse_datetime_attempts);
+      return read_datetime(value, field);
     case CoreKindTag::Date:
       if (auto known = exact_date(value)) return FieldValue(*known);
       return read_temporal(value, field, [](std::string_view t) {
@@ -154,12 +164,10 @@ Result<ByteString> read_bytes(PyObject* value) {
   }
   if (!PySequence_Check(value)) return wrong_type(value, "Sequence");
   ByteString out;
-  Py_ssize_t hint = PySequence_Size(value);
-  if (hint < 0) {
-    PyErr_Clear();
-  } else {
-    out.data.reserve(static_cast<std::size_t>(hint));
-  }
+  // As bytes() does: only a TypeError from the size query is discarded.
+  Py_ssize_t hint = PyObject_LengthHint(value, 0);
+  if (hint < 0) return python_error();
+  out.data.reserve(static_cast<std::size_t>(hint));
   ZB_TRY(Object iter, checked(PyObject_GetIter(value)));
   while (PyObject* raw = PyIter_Next(iter.get())) {
     Object item = Object::steal(raw);
@@ -213,8 +221,8 @@ Result<std::optional<std::string>> plain_decimal_text(PyObject* value, std::stri
 }
 
 Expected<DateTime, text::DateTimeError> parse_datetime_attempts(std::string_view text) {
-  auto rfc = text::parse_rfc3339(text);
-  if (rfc) return rfc;
+  auto aware = text::parse_isoformat_instant(text);
+  if (aware || aware.error() == text::DateTimeError::InstantOutOfRange) return aware;
   auto frac = text::parse_datetime(text, text::DateTimePattern::DateTimeFrac);
   if (frac) return frac;
   return text::parse_datetime(text, text::DateTimePattern::DateTime);

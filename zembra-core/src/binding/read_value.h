@@ -21,8 +21,11 @@ namespace zembra::py {
 // The value of a field in a record (a new reference), or an empty Object
 // when absent. Dicts (and subclasses) are read through their own storage
 // lookup, without the subclass's hooks; a lookup error propagates. Other
-// objects are read with getattr, where an ordinary exception means absence.
+// objects are read with optional_attribute.
 Result<Object> lookup_field(PyObject* record, PyObject* key);
+
+// getattr(object, name), or an empty Object when it raises AttributeError.
+Result<Object> optional_attribute(PyObject* object, PyObject* name);
 
 // Absence and None: Null when the field accepts it, else the required error.
 Result<FieldValue> null_or_required(const SchemaField& field);
@@ -57,7 +60,8 @@ Result<std::optional<std::string>> plain_decimal_text(PyObject* value, std::stri
 inline constexpr const char* kRefusedStrMessage = "'str' object cannot be read as a sequence of items";
 
 // The date and time readers in their order of attempts; on failure, the
-// message of the last attempt.
+// message of the last attempt (an aware instant outside the years 1 to 9999
+// fails at once, as it reads but cannot be held).
 Expected<DateTime, text::DateTimeError> parse_datetime_attempts(std::string_view text);
 Expected<Time, text::DateTimeError> parse_time_attempts(std::string_view text);
 
