@@ -79,7 +79,8 @@ class _FieldSpec(TypedDict):
     Common: required (default True), allow_null (default False), validators
     (callables run on the converted value before the field's own checks; a
     django or REST framework ValidationError becomes the field's messages;
-    each is called with the value alone).
+    each is called with the value alone; for the related-key kinds that is
+    the key, where the framework passes the related object).
     """
 
     name: str
