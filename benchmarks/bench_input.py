@@ -69,7 +69,7 @@ def run():
     from bench_django import setup
     from rest_framework import serializers
 
-    Item = setup()
+    Item = setup()[0]
 
     class ItemSerializer(serializers.ModelSerializer):
         class Meta:

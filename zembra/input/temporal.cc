@@ -437,11 +437,10 @@ std::optional<CivilDateTime> datetime_pattern(const std::u32string& cps) {
         c.i = before;
       } else {
         const std::size_t after_hours = c.i;
-        const bool colon = c.take(':');
+        c.take(':');  // optional between hours and minutes
         if (!c.digits(2, 2, mm)) {
           c.i = after_hours;
           mm = 0;
-          (void)colon;
         }
         out.aware = true;
         const long long minutes = 60 * hh + mm;

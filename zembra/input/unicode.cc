@@ -87,7 +87,9 @@ std::size_t code_point_count(std::string_view text) {
     std::uint64_t x;
     std::memcpy(&x, p, 8);
     const std::uint64_t continuation = x & ~(x << 1) & kHigh;  // bit 7 set, bit 6 clear
-    n -= static_cast<std::size_t>(__builtin_popcountll(continuation));
+    // One bit per byte at most: summing the bytes counts them (no popcount
+    // instruction is assumed).
+    n -= static_cast<std::size_t>(((continuation >> 7) * 0x0101010101010101ull) >> 56);
   }
   for (; p != end; ++p) n -= (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
   return n;
