@@ -16,8 +16,9 @@ declare -A sources=(
   [uuid]="zembra-core/src/text/uuid.cc"
   [datetime]="zembra-core/src/text/datetime.cc"
   [json]="zembra-core/src/text/json.cc zembra-core/src/model/json_value.cc"
+  [input]="$(echo zembra/input/*.cc)"
 )
-for name in decimal uuid datetime json; do
+for name in decimal uuid datetime json input; do
   echo "== $name: building"
   # shellcheck disable=SC2086
   clang++ "${flags[@]}" "fuzz/${name}_fuzz.cc" ${sources[$name]} -o "fuzz/bin/${name}_fuzz"

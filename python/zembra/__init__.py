@@ -1,5 +1,6 @@
 """Everything beyond the core and Django modules: JSON bytes straight from
-the compiled schemas.
+the compiled schemas, and request input read with Django REST framework's
+rules (:class:`InputPlan`, :func:`parse_input`).
 
 The encoders return the UTF-8 bytes that ``json.dumps`` of the matching dict
 route's result would give (``ensure_ascii=False``, compact separators,
@@ -8,8 +9,10 @@ route's result would give (``ensure_ascii=False``, compact separators,
 """
 
 from zembra._speedups import (
+    InputPlan,
     PanicException,
     encode_json,
+    parse_input,
     serialize_batch_json,
     serialize_instance_json,
     serialize_json,
@@ -25,4 +28,6 @@ __all__ = [
     "serialize_instance_json",
     "serialize_batch_json",
     "serialize_values_list_json",
+    "InputPlan",
+    "parse_input",
 ]

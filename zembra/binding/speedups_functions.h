@@ -13,5 +13,6 @@ extern PyMethodDef kSerializeBatchJsonDef;
 extern PyMethodDef kSerializeValuesListJsonDef;
 extern PyMethodDef kQuerysetRecordsDef;
 extern PyMethodDef kQuerysetJsonDef;
+extern PyMethodDef kParseInputDef;
 
 }  // namespace zembra::py

@@ -1,0 +1,157 @@
+"""zembra.parse_input beyond the agreement with the framework (see
+django_tests/test_input_drf.py): any body is answered and never raises,
+plans are checked when compiled, dict bodies, threads and leaks."""
+
+import datetime as dt
+import decimal
+import json
+import threading
+import uuid
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import zembra
+from leakcheck import assert_no_leak
+
+KINDS = ["integer", "float", "decimal", "boolean", "string", "email", "url", "slug", "ip", "uuid", "date", "time",
+         "datetime", "duration", "json", "choice", "primary_key", "many_primary_keys"]
+
+
+def spec(name, kind, **rules):
+    extra = {"choice": {"choices": [1, "a"]}, "primary_key": {"key_kind": "uuid"},
+             "many_primary_keys": {"key_kind": "string"}, "decimal": {"max_digits": 6, "decimal_places": 2}}
+    return {"name": name, "kind": kind, **extra.get(kind, {}), **rules}
+
+
+EVERY_KIND = zembra.InputPlan([spec(k, k, required=False, allow_null=True) for k in KINDS])
+json_values = st.recursive(st.none() | st.booleans() | st.integers() | st.floats() | st.text(),
+                           lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.text(max_size=3), inner, max_size=3),
+                           max_leaves=8)
+
+
+def well_formed(answer):
+    values, errors = answer
+    assert (values is None) != (errors is None)
+    if errors is not None:
+        assert errors and all(isinstance(k, str) and v for k, v in errors.items())
+        for pairs in errors.values():
+            assert all(isinstance(m, str) and isinstance(c, str) for m, c in pairs)
+
+
+@settings(max_examples=500, deadline=None)
+@given(st.one_of(
+    st.binary(max_size=60),
+    st.text(max_size=40),
+    st.dictionaries(st.sampled_from(KINDS + ["x"]), json_values, max_size=6).map(lambda d: json.dumps(d).encode()),
+    st.dictionaries(st.sampled_from(KINDS), json_values, max_size=6),
+    st.lists(st.sampled_from(['{"', '"', "[", "]", "{", "}", ":", ",", "1e400", "-", "\\u", "\\ud800", "\xff", "null",
+                              "NaN", " ", "date", "2024-05-01"]), max_size=12).map(lambda p: "".join(p).encode("utf-8", "surrogatepass")),
+), st.booleans(), st.sampled_from(["ignore", "reject"]))
+def test_any_body_is_answered(body, partial, unknown):
+    well_formed(zembra.parse_input(EVERY_KIND, body, partial=partial, unknown=unknown))
+
+
+@pytest.mark.parametrize("body", [b'{"a": 1}', bytearray(b'{"a": 1}'), memoryview(b'{"a": 1}'), '{"a": 1}', {"a": 1}])
+def test_body_forms(body):
+    assert zembra.parse_input(zembra.InputPlan([spec("a", "integer")]), body) == ({"a": 1}, None)
+
+
+def test_body_problems_are_reports():
+    plan = zembra.InputPlan([spec("a", "integer")])
+    deep = b"[" * 1001 + b"]" * 1001
+    cases = {
+        b"": "JSON parse error - Expecting value: line 1 column 1 (char 0)",
+        b'{"a": 1} \xff': "JSON parse error - 'utf-8' codec can't decode byte 0xff in position 9: invalid start byte",
+        b"NaN": "JSON parse error - Out of range float values are not JSON compliant: 'NaN'",
+        deep: "JSON parse error - maximum recursion depth exceeded while decoding a JSON array from a unicode string",
+        b"[1]": "Invalid data. Expected a dictionary, but got list.",
+        b"null": "No data provided",
+    }
+    for body, message in cases.items():
+        values, errors = zembra.parse_input(plan, body)
+        assert values is None and errors["non_field_errors"][0][0] == message
+    assert zembra.parse_input(plan, b'{"a": 1, "b": 2, "b": 3}', unknown="reject")[1] == {
+        "non_field_errors": [('Unknown field "b".', "unknown_field")]}
+
+
+def test_dict_bodies_pass_python_objects_through():
+    when = dt.datetime(2024, 5, 1, 10, tzinfo=dt.timezone(dt.timedelta(hours=2)))
+    plan = zembra.InputPlan([spec("d", "date"), spec("t", "datetime", default_timezone=dt.timezone.utc),
+                             spec("u", "uuid"), spec("n", "decimal"), spec("j", "json", required=False)])
+    key = uuid.uuid4()
+    values, errors = zembra.parse_input(plan, {"d": dt.date(2024, 5, 1), "t": when, "u": key, "n": decimal.Decimal("1.5")})
+    assert errors is None and values == {"d": dt.date(2024, 5, 1), "t": when, "u": key, "n": decimal.Decimal("1.50")}
+    assert values["t"].tzinfo is dt.timezone.utc and str(values["n"]) == "1.50"
+    _, errors = zembra.parse_input(plan, {"d": when, "t": dt.date(2024, 5, 1), "u": 1.5, "n": [], "j": {1: object()}})
+    assert {k: [c for _, c in v] for k, v in errors.items()} == {
+        "d": ["datetime"], "t": ["date"], "u": ["invalid"], "n": ["invalid"], "j": ["invalid"]}
+
+
+@pytest.mark.parametrize("fields, error", [
+    ("nope", TypeError),
+    ([{"kind": "integer"}], TypeError),
+    ([spec("a", "number")], ValueError),
+    ([spec("a", "integer"), spec("a", "string")], ValueError),
+    ([spec("a", "string", max_length=-1)], ValueError),
+    ([spec("a", "string", max_length="5")], TypeError),
+    ([spec("a", "string", min_value=1)], ValueError),
+    ([spec("a", "integer", max_value=float("nan"))], ValueError),
+    ([spec("a", "duration", max_value=5)], TypeError),
+    ([spec("a", "choice", choices=None)], ValueError),
+    ([spec("a", "primary_key", key_kind="date")], ValueError),
+    ([spec("a", "ip", protocol="ipv5")], ValueError),
+    ([spec("a", "datetime", default_timezone="UTC")], TypeError),
+    ([spec("a", "string", validators=[1])], TypeError),
+])
+def test_bad_plans_raise(fields, error):
+    with pytest.raises(error):
+        zembra.InputPlan(fields)
+
+
+def test_validator_exceptions_other_than_validation_errors_propagate():
+    def broken(value):
+        raise KeyError("bug")
+
+    with pytest.raises(KeyError):
+        zembra.parse_input(zembra.InputPlan([spec("a", "integer", validators=[broken])]), b'{"a": 1}')
+
+
+def test_one_plan_serves_many_threads():
+    plan = zembra.InputPlan([spec(k, k, required=False) for k in KINDS])
+    body = json.dumps({"integer": "12", "decimal": "1.5", "date": "2024-05-01", "email": "a@b.co", "json": [1]}).encode()
+    expected = zembra.parse_input(plan, body)
+    answers = []
+    threads = [threading.Thread(target=lambda: answers.extend(zembra.parse_input(plan, body) for _ in range(200)))
+               for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert answers == [expected] * 800
+
+
+def no_leak(fn, *watched):
+    try:
+        assert_no_leak(fn, *watched)
+    except AssertionError:
+        # Once in a while the interpreter maps a new memory region (a
+        # one-time allocation of its own); a real leak fails twice.
+        assert_no_leak(fn, *watched)
+
+
+def test_no_leaks():
+    def complain(value):
+        from django.core.exceptions import ValidationError
+        raise ValidationError("no %(value)s", code="x", params={"value": value})
+
+    specs = [spec(k, k, required=False) for k in KINDS] + [spec("v", "string", validators=[complain]),
+                                                         spec("z", "datetime", default_timezone=dt.timezone(dt.timedelta(hours=1)))]
+    plan = zembra.InputPlan(specs)
+    good = json.dumps({"integer": 12, "decimal": "1.5", "date": "2024-05-01", "uuid": str(uuid.uuid4()), "json": {"a": [1]},
+                       "many_primary_keys": ["a", 1], "choice": "a", "z": "2024-05-01T10:00Z"}).encode()
+    bad = json.dumps({"integer": "x", "v": "text", "ip": "::1::", "url": "http://ex\u00e4mple.com", "choice": [1]}).encode()
+    for body in (good, bad, b'{"a": ', {"integer": 1, "json": {"k": [dt.date(2024, 5, 1)]}}, "{\"string\": \"\ud800\"}"):
+        no_leak(lambda: zembra.parse_input(plan, body, unknown="reject"), plan)
+    no_leak(lambda: zembra.InputPlan(specs))
+    no_leak(lambda: zembra.InputPlan([spec("a", "nope")]))
