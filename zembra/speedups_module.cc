@@ -6,6 +6,7 @@
 // schemas through the same headers.
 #include "binding/module_builder.h"
 #include "binding/panic.h"
+#include "zembra/binding/column_layout.h"
 #include "zembra/binding/speedups_functions.h"
 #include "zembra/binding/speedups_state.h"
 
@@ -21,6 +22,7 @@ Status register_speedups(PyObject* module) {
                            &kSerializeBatchJsonDef, &kSerializeValuesListJsonDef}) {
     ZB_CHECK_OK(add_function(module, def));
   }
+  ZB_CHECK_OK(add_type(module, "ColumnLayout", column_layout_type()));
   return {};
 }
 
