@@ -25,3 +25,4 @@ class JsonBytesResponse(HttpResponse):
                 "encode the value with zembra.encode_json() first")
         kwargs.setdefault("content_type", "application/json")
         super().__init__(content=content, **kwargs)
+from zembra._layer import ModelResource  # noqa: E402,F401  (the model layer)

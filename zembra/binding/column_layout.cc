@@ -108,6 +108,15 @@ Result<Column> parse_column(PyObject* spec, Py_ssize_t index) {
     if (v < 0 || v > 255) return column_error(index, "decimal_places must be an int from 0 to 255");
     column.decimal_places = static_cast<int>(v);
   }
+  ZB_TRY(PyObject * iso, option(options, "iso"));
+  if (iso) {
+    int truth = PyObject_IsTrue(iso);
+    if (truth < 0) return python_error();
+    if (truth && column.kind != ColumnKind::DateTime && column.kind != ColumnKind::Time) {
+      return column_error(index, "iso belongs to datetime and time columns");
+    }
+    column.iso = truth != 0;
+  }
   if (column.kind == ColumnKind::Many) {
     ZB_TRY(PyObject * cache, option(options, "cache"));
     ZB_TRY(PyObject * item_attribute, option(options, "item_attribute"));
@@ -138,18 +147,15 @@ Result<Object> layout_new(PyTypeObject* type, Slots slots) {
     return python_error();
   }
   std::vector<Column> columns;
-  bool has_many = false;
   for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
     Object spec = Object::borrow(PyList_GET_ITEM(list, i));
     ZB_TRY(Column column, parse_column(spec.get(), i));
-    has_many |= column.kind == ColumnKind::Many;
     columns.push_back(std::move(column));
   }
   ZB_TRY(Object self, checked(type->tp_alloc(type, 0)));
   ColumnLayoutObject* obj = self_of(self.get());
   new (&obj->columns) std::vector<Column>(std::move(columns));
   obj->missing = Py_XNewRef(missing);
-  obj->has_many = has_many;
   return self;
 }
 
@@ -190,7 +196,7 @@ struct DictBuilder {
     for (const Column& column : layout.columns) {
       ZB_TRY(Object value, rows ? read_position(source, position++) : read_column(source, column));
       if (value.get() != Py_None) {
-        ZB_TRY(value, values.to_python(value.get(), column));
+        ZB_TRY(value, values.to_python(value.get(), column, rows));
       }
       ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), column.key.get(), value.get())));
     }
@@ -214,7 +220,7 @@ Status write_record(PyObject* source, const ColumnLayoutObject& layout, bool row
     if (value.get() == Py_None) {
       out.append("null");
     } else {
-      ZB_CHECK_OK(values.to_json(value.get(), column, out));
+      ZB_CHECK_OK(values.to_json(value.get(), column, out, rows));
     }
   }
   out.push_back('}');
@@ -231,12 +237,6 @@ Result<Object> items_of(PyObject* items, const char* parameter) {
     return python_error();
   }
   return for_parameter(parameter, checked(PySequence_List(items)));
-}
-
-Status no_many_in_rows(const ColumnLayoutObject& layout) {
-  if (!layout.has_many) return {};
-  PyErr_SetString(PyExc_ValueError, "values_list() rows cannot hold to-many columns; serialize instances instead");
-  return python_error();
 }
 
 constexpr const char* kOneParams[] = {"instance"};
@@ -257,7 +257,6 @@ Result<Object> dump_body(PyObject* self, Slots slots) {
 
 Result<Object> many_dicts(PyObject* self, PyObject* argument, const char* parameter, bool rows) {
   const ColumnLayoutObject& layout = *self_of(self);
-  if (rows) ZB_CHECK_OK(no_many_in_rows(layout));
   ZB_TRY(Object items, items_of(argument, parameter));
   ColumnValues values(nullptr);
   values.missing = layout.missing;
@@ -274,7 +273,6 @@ Result<Object> many_dicts(PyObject* self, PyObject* argument, const char* parame
 
 Result<Object> many_json(PyObject* self, PyObject* argument, const char* parameter, bool rows) {
   const ColumnLayoutObject& layout = *self_of(self);
-  if (rows) ZB_CHECK_OK(no_many_in_rows(layout));
   ZB_TRY(Object items, items_of(argument, parameter));
   JsonOutput output;
   Buffer& out = output.buffer();
@@ -355,7 +353,7 @@ PyMethodDef kLayoutMethods[] = {
     {"dump_many_json", fast_method<kDumpManyJsonSig, dump_many_json_body>(), METH_FASTCALL | METH_KEYWORDS,
      "dump_many_json(instances)\n--\n\nencode_json(dump_many(instances)), written directly."},
     {"rows", fast_method<kRowsSig, rows_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "rows(rows)\n--\n\nvalues_list() rows (one value per column, in column order) as dicts."},
+     "rows(rows)\n--\n\nRows of one value per column, in column order, as dicts (a to-many\ncolumn's value is an iterable of its keys)."},
     {"rows_json", fast_method<kRowsJsonSig, rows_json_body>(), METH_FASTCALL | METH_KEYWORDS,
      "rows_json(rows)\n--\n\nencode_json(rows(rows)), written directly."},
     {nullptr, nullptr, 0, nullptr},
@@ -371,7 +369,8 @@ constexpr const char* kLayoutDoc =
     "Output keys, the attributes they are read from and the kinds that say\n"
     "how each value is written. columns: a list of (key, attribute, kind[,\n"
     "options]); kinds: str, int, float, bool, decimal (option decimal_places),\n"
-    "date, time, datetime, uuid, bytes, json, duration, file, many (options\n"
+    "date, time, datetime (option iso: isoformat() text, UTC as Z), uuid, bytes,\n"
+    "json, duration, file, many (options\n"
     "cache, item_attribute, item_kind). missing(instance, key) gives the keys\n"
     "of a to-many column whose objects were not prefetched.";
 

@@ -39,6 +39,9 @@ struct Column {
   std::string key_json;  // "key": as JSON text
   ColumnKind kind = ColumnKind::Str;
   int decimal_places = -1;  // Decimal: rescale when >= 0
+  // DateTime and Time: isoformat()'s text ("Z" for UTC, microseconds in six
+  // digits) instead of the typed route's.
+  bool iso = false;
   // The descriptor the Django module's conversions take for the typed kinds.
   django::FieldDescriptor descriptor;
   // Many: the prefetch cache's name, the key attribute of each related
@@ -55,9 +58,11 @@ struct ColumnLayoutObject {
   // Called as missing(instance, key) for a to-many column whose objects
   // were not prefetched; returns the keys or raises.
   PyObject* missing;
-  bool has_many;
 };
 
 PyTypeObject* column_layout_type();
+
+// The module function encode_json_plain (plain_encode.cc).
+extern PyMethodDef kEncodeJsonPlainDef;
 
 }  // namespace zembra::py

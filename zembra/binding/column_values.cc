@@ -39,7 +39,7 @@ Result<Object> attribute_of(PyObject* object, PyObject* name) {
 ColumnValues::ColumnValues(JsonOutput* output) : output_(output) {}
 
 Status ColumnValues::text_form(PyObject* value, ColumnKind kind, const django::FieldDescriptor& descriptor,
-                               int places) {
+                               int places, bool iso) {
   scratch_.clear();
   switch (kind) {
     case ColumnKind::Decimal: {
@@ -60,7 +60,11 @@ Status ColumnValues::text_form(PyObject* value, ColumnKind kind, const django::F
         ZB_TRY(FieldValue typed, convert_model_value(value, descriptor));
         known = std::get<DateTime>(typed);
       }
-      text::format_datetime_utc(*known, scratch_);
+      if (iso) {
+        json::format_iso_datetime_utc(*known, scratch_);
+      } else {
+        text::format_datetime_utc(*known, scratch_);
+      }
       return {};
     }
     case ColumnKind::Date: {
@@ -78,7 +82,11 @@ Status ColumnValues::text_form(PyObject* value, ColumnKind kind, const django::F
         ZB_TRY(FieldValue typed, convert_model_value(value, descriptor));
         known = std::get<Time>(typed);
       }
-      text::format_time(*known, scratch_);
+      if (iso) {
+        json::format_iso_time(*known, scratch_);
+      } else {
+        text::format_time(*known, scratch_);
+      }
       return {};
     }
     case ColumnKind::Uuid: {
@@ -162,7 +170,7 @@ Status ColumnValues::write_plain(PyObject* value, Buffer& out) {
 Result<Object> ColumnValues::item_to_python(PyObject* value, const Column& column) {
   if (value == Py_None) return Object::borrow(Py_None);
   if (is_text_kind(column.item_kind)) {
-    ZB_CHECK_OK(text_form(value, column.item_kind, column.item_descriptor, -1));
+    ZB_CHECK_OK(text_form(value, column.item_kind, column.item_descriptor, -1, false));
     return text_object(scratch_);
   }
   return plain_form(value, column.item_kind);
@@ -174,7 +182,7 @@ Status ColumnValues::item_to_json(PyObject* value, const Column& column, Buffer&
     return {};
   }
   if (is_text_kind(column.item_kind)) {
-    ZB_CHECK_OK(text_form(value, column.item_kind, column.item_descriptor, -1));
+    ZB_CHECK_OK(text_form(value, column.item_kind, column.item_descriptor, -1, false));
     json::write_string(scratch_.view(), out);
     return {};
   }
@@ -216,9 +224,9 @@ Result<Object> ColumnValues::many_keys(PyObject* instance, const Column& column)
   return checked(PySequence_List(answer.get()));
 }
 
-Result<Object> ColumnValues::to_python(PyObject* value, const Column& column) {
+Result<Object> ColumnValues::to_python(PyObject* value, const Column& column, bool keys_given) {
   if (column.kind == ColumnKind::Many) {
-    ZB_TRY(Object keys, many_keys(value, column));
+    ZB_TRY(Object keys, keys_given ? checked(PySequence_List(value)) : many_keys(value, column));
     Py_ssize_t n = PyList_GET_SIZE(keys.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
       ZB_TRY(Object key, item_to_python(PyList_GET_ITEM(keys.get(), i), column));
@@ -227,15 +235,15 @@ Result<Object> ColumnValues::to_python(PyObject* value, const Column& column) {
     return keys;
   }
   if (is_text_kind(column.kind)) {
-    ZB_CHECK_OK(text_form(value, column.kind, column.descriptor, column.decimal_places));
+    ZB_CHECK_OK(text_form(value, column.kind, column.descriptor, column.decimal_places, column.iso));
     return text_object(scratch_);
   }
   return plain_form(value, column.kind);
 }
 
-Status ColumnValues::to_json(PyObject* value, const Column& column, Buffer& out) {
+Status ColumnValues::to_json(PyObject* value, const Column& column, Buffer& out, bool keys_given) {
   if (column.kind == ColumnKind::Many) {
-    ZB_TRY(Object keys, many_keys(value, column));
+    ZB_TRY(Object keys, keys_given ? checked(PySequence_List(value)) : many_keys(value, column));
     out.push_back('[');
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
       if (i) out.push_back(',');
@@ -246,7 +254,7 @@ Status ColumnValues::to_json(PyObject* value, const Column& column, Buffer& out)
     return {};
   }
   if (is_text_kind(column.kind)) {
-    ZB_CHECK_OK(text_form(value, column.kind, column.descriptor, column.decimal_places));
+    ZB_CHECK_OK(text_form(value, column.kind, column.descriptor, column.decimal_places, column.iso));
     json::write_string(scratch_.view(), out);
     return {};
   }

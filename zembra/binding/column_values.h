@@ -20,12 +20,15 @@ class ColumnValues {
   // output: where JSON text goes; null for a writer of Python forms only.
   explicit ColumnValues(JsonOutput* output);
 
-  Result<Object> to_python(PyObject* value, const Column& column);
-  Status to_json(PyObject* value, const Column& column, Buffer& out);
+  // For a to-many column, value is the instance; with keys_given (rows of
+  // the queryset route) it is already an iterable of the keys.
+  Result<Object> to_python(PyObject* value, const Column& column, bool keys_given = false);
+  Status to_json(PyObject* value, const Column& column, Buffer& out, bool keys_given = false);
 
  private:
   // The kinds whose form is text: that text, unquoted, in scratch_.
-  Status text_form(PyObject* value, ColumnKind kind, const django::FieldDescriptor& descriptor, int places);
+  Status text_form(PyObject* value, ColumnKind kind, const django::FieldDescriptor& descriptor, int places,
+                   bool iso);
   // The kinds whose form is the (coerced) value itself.
   Result<Object> plain_form(PyObject* value, ColumnKind kind);
   // A to-many column's keys as a list (a new one, or the callback's

@@ -20,6 +20,17 @@ void two_digits(std::int32_t v, Buffer& out) {
   out.commit(2);
 }
 
+// ".ffffff": six digits of microseconds.
+void write_fraction(std::int32_t microseconds, Buffer& out) {
+  char* p = out.reserve(7);
+  p[0] = '.';
+  for (int i = 6; i >= 1; --i) {
+    p[i] = static_cast<char>('0' + microseconds % 10);
+    microseconds /= 10;
+  }
+  out.commit(7);
+}
+
 }  // namespace
 
 std::optional<Decimal> rescale_decimal(const Decimal& value, unsigned places) {
@@ -62,15 +73,25 @@ void format_duration(std::int64_t days, std::int32_t seconds, std::int32_t micro
   two_digits(minutes, out);
   out.push_back(':');
   two_digits(seconds % 60, out);
-  if (microseconds != 0) {
-    char* p = out.reserve(7);
-    p[0] = '.';
-    for (int i = 6; i >= 1; --i) {
-      p[i] = static_cast<char>('0' + microseconds % 10);
-      microseconds /= 10;
-    }
-    out.commit(7);
-  }
+  if (microseconds != 0) write_fraction(microseconds, out);
+}
+
+void format_iso_time(const Time& time, Buffer& out) {
+  auto seconds = static_cast<std::int32_t>(time.seconds);
+  two_digits(seconds / 3600, out);
+  out.push_back(':');
+  two_digits(seconds / 60 % 60, out);
+  out.push_back(':');
+  two_digits(seconds % 60, out);
+  auto microseconds = static_cast<std::int32_t>(time.nanos / 1000);
+  if (microseconds != 0) write_fraction(microseconds, out);
+}
+
+void format_iso_datetime_utc(const DateTime& datetime, Buffer& out) {
+  text::format_date(datetime.date, out);
+  out.push_back('T');
+  format_iso_time(datetime.time, out);
+  out.push_back('Z');
 }
 
 }  // namespace zembra::json

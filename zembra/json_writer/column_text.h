@@ -7,6 +7,7 @@
 
 #include "common/buffer.h"
 #include "model/values.h"
+#include "text/datetime.h"
 
 namespace zembra::json {
 
@@ -20,5 +21,13 @@ std::optional<Decimal> rescale_decimal(const Decimal& value, unsigned places);
 // 0 <= microseconds < 10**6): "HH:MM:SS", "D HH:MM:SS" when days is not 0,
 // then ".ffffff" when microseconds is not 0.
 void format_duration(std::int64_t days, std::int32_t seconds, std::int32_t microseconds, Buffer& out);
+
+// The interpreter's isoformat() of the time, to the microsecond:
+// "HH:MM:SS", then ".ffffff" when the microseconds are not 0.
+void format_iso_time(const Time& time, Buffer& out);
+
+// isoformat() of the UTC datetime with "+00:00" written "Z", as DRF writes
+// datetimes: "YYYY-MM-DDTHH:MM:SS[.ffffff]Z".
+void format_iso_datetime_utc(const DateTime& datetime, Buffer& out);
 
 }  // namespace zembra::json

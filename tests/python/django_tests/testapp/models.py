@@ -45,3 +45,4 @@ class Ordered(models.Model):
     zeta = models.IntegerField()
     alpha = models.CharField(max_length=5, null=True)
     mid = models.TextField(default="m")
+from django_tests.testapp.layer_models import Article, Author, Label, Ticket  # noqa: E402,F401
