@@ -28,7 +28,7 @@ try:
 except ImportError:  # the native parser is not part of this build yet
     from zembra._input_standin import InputPlan, parse_input
 
-__all__ = ["ModelResource"]
+__all__ = ["ModelResource", "query_rows"]
 
 ALL_FIELDS = "__all__"
 _NUMERIC = (models.IntegerField, models.FloatField, models.DecimalField, models.DurationField)
@@ -344,59 +344,14 @@ class ModelResource:
         """``encode_json(dump_many(instances))``, written directly."""
         return self.layout.dump_many_json(instances)
 
-    def _rows(self, queryset: QuerySet) -> list[tuple]:
-        """The query set's rows, one value per field in field order, many-to-many
-        keys gathered by one query per field (never one per row)."""
-        if not isinstance(queryset, QuerySet):
-            raise TypeError(f"expected a QuerySet of {self.model.__name__}, got {type(queryset).__name__}")
-        if queryset.model is not self.model and queryset.model._meta.concrete_model is not self.model:
-            raise TypeError(f"a QuerySet of {queryset.model.__name__} given to {self!r}")
-        if queryset._iterable_class is not models.query.ModelIterable:
-            raise TypeError("a values() or values_list() query set cannot be serialized; pass the model's own")
-        plain = [f for f in self.fields if f.relation != "many"]
-        many = [f for f in self.fields if f.relation == "many"]
-        pk_name = self.model._meta.pk.attname
-        attributes = [f.attribute for f in plain]
-        if many:
-            attributes.append(pk_name)
-        rows = list(queryset.values_list(*attributes))
-        if not many:
-            return rows
-        keys_by_field = [self._many_keys(spec, [row[-1] for row in rows], queryset.db) for spec in many]
-        out = []
-        for row in rows:
-            values = iter(row)
-            pk = row[-1]
-            full = []
-            for spec in self.fields:
-                if spec.relation == "many":
-                    full.append(keys_by_field[many.index(spec)].get(pk, ()))
-                else:
-                    full.append(next(values))
-            out.append(tuple(full))
-        return out
-
-    @staticmethod
-    def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
-        field = spec.model_field
-        if not pks:
-            return {}
-        related = spec.related_model._default_manager.db_manager(using)
-        query_name = field.related_query_name()
-        pairs = related.filter(**{f"{query_name}__in": pks}).values_list(query_name, spec.to_field.attname)
-        grouped: dict[Any, list] = {}
-        for source, key in pairs:
-            grouped.setdefault(source, []).append(key)
-        return grouped
-
     def serialize_queryset(self, queryset: QuerySet) -> list[dict[str, Any]]:
         """The query set's objects as JSON-ready dicts, read as rows without
         building model instances."""
-        return self.layout.rows(self._rows(queryset))
+        return self.layout.rows(query_rows(self.model, queryset, self.fields))
 
     def serialize_queryset_json(self, queryset: QuerySet) -> bytes:
         """``encode_json(serialize_queryset(queryset))``, written directly."""
-        return self.layout.rows_json(self._rows(queryset))
+        return self.layout.rows_json(query_rows(self.model, queryset, self.fields))
 
     # -- input ----------------------------------------------------------
 
@@ -536,6 +491,48 @@ class ModelResource:
         for name, value in many.items():
             getattr(instance, name).set(value)
         return instance
+
+
+def check_queryset(model, queryset) -> None:
+    """Refuses what the row route cannot serialize as the model's objects."""
+    if not isinstance(queryset, QuerySet):
+        raise TypeError(f"expected a QuerySet of {model.__name__}, got {type(queryset).__name__}")
+    if queryset.model._meta.concrete_model is not model._meta.concrete_model:
+        raise TypeError(f"a QuerySet of {queryset.model.__name__} given for {model.__name__}")
+    if queryset._iterable_class is not models.query.ModelIterable:
+        raise TypeError("a values() or values_list() query set cannot be serialized; pass the model's own")
+
+
+def query_rows(model, queryset: QuerySet, specs) -> list[tuple]:
+    """The query set's rows, one value per spec in order, without building
+    model instances: plain columns through ``values_list()``, the keys of
+    each to-many spec by one query for all rows (never one per row)."""
+    check_queryset(model, queryset)
+    plain = [s.attribute for s in specs if s.relation != "many"]
+    many = [s for s in specs if s.relation == "many"]
+    if not many:
+        return list(queryset.values_list(*plain))
+    rows = list(queryset.values_list(*plain, model._meta.pk.attname))
+    pks = [row[-1] for row in rows]
+    keys = {id(s): _many_keys(s, pks, queryset.db) for s in many}
+    out = []
+    for row in rows:
+        values = iter(row)
+        out.append(tuple(keys[id(s)].get(row[-1], ()) if s.relation == "many" else next(values) for s in specs))
+    return out
+
+
+def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
+    """source key -> its related keys, in the related model's default order."""
+    if not pks:
+        return {}
+    query_name = spec.model_field.related_query_name()
+    related = spec.related_model._default_manager.db_manager(using)
+    pairs = related.filter(**{f"{query_name}__in": pks}).values_list(query_name, spec.to_field.attname)
+    grouped: dict[Any, list] = {}
+    for source, key in pairs:
+        grouped.setdefault(source, []).append(key)
+    return grouped
 
 
 def _missing_object(spec: _Field, key) -> tuple[str, str]:
