@@ -345,17 +345,17 @@ void layout_dealloc(PyObject* self) noexcept {
 
 PyMethodDef kLayoutMethods[] = {
     {"dump", fast_method<kDumpSig, dump_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump(instance)\n--\n\nThe instance as a JSON-ready dict, keys in column order."},
+     "dump($self, instance)\n--\n\nThe instance as a JSON-ready dict, keys in column order."},
     {"dump_many", fast_method<kDumpManySig, dump_many_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_many(instances)\n--\n\nA list of dump(instance) for a list or any iterable."},
+     "dump_many($self, instances)\n--\n\nA list of dump(instance) for a list or any iterable."},
     {"dump_json", fast_method<kDumpJsonSig, dump_json_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_json(instance)\n--\n\nencode_json(dump(instance)), written directly."},
+     "dump_json($self, instance)\n--\n\nencode_json(dump(instance)), written directly."},
     {"dump_many_json", fast_method<kDumpManyJsonSig, dump_many_json_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_many_json(instances)\n--\n\nencode_json(dump_many(instances)), written directly."},
+     "dump_many_json($self, instances)\n--\n\nencode_json(dump_many(instances)), written directly."},
     {"rows", fast_method<kRowsSig, rows_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "rows(rows)\n--\n\nRows of one value per column, in column order, as dicts (a to-many\ncolumn's value is an iterable of its keys)."},
+     "rows($self, rows)\n--\n\nRows of one value per column, in column order, as dicts (a to-many\ncolumn's value is an iterable of its keys)."},
     {"rows_json", fast_method<kRowsJsonSig, rows_json_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "rows_json(rows)\n--\n\nencode_json(rows(rows)), written directly."},
+     "rows_json($self, rows)\n--\n\nencode_json(rows(rows)), written directly."},
     {nullptr, nullptr, 0, nullptr},
 };
 
