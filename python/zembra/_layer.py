@@ -28,7 +28,7 @@ try:
 except ImportError:  # the native parser is not part of this build yet
     from zembra._input_standin import InputPlan, parse_input
 
-__all__ = ["ModelResource", "query_rows"]
+__all__ = ["ModelResource", "key_fits", "query_rows"]
 
 ALL_FIELDS = "__all__"
 _NUMERIC = (models.IntegerField, models.FloatField, models.DecimalField, models.DurationField)
@@ -435,6 +435,8 @@ class ModelResource:
             lookup = "pk"
         if spec.relation == "one":
             key = values[spec.name]
+            if not key_fits(spec.to_field, key, related.db):
+                return _missing_object(spec, key)
             try:
                 values[spec.name] = related.get(**{lookup: key})
             except spec.related_model.DoesNotExist:
@@ -444,7 +446,8 @@ class ModelResource:
             return None
         keys = values[spec.name]
         try:
-            found = related.in_bulk(list(dict.fromkeys(keys)), field_name=lookup)
+            found = related.in_bulk([k for k in dict.fromkeys(keys) if key_fits(spec.to_field, k, related.db)],
+                                    field_name=lookup)
         except (TypeError, ValueError, ValidationError):
             return ("Incorrect type. Expected pk value, received list.", "incorrect_type")
         for key in keys:
@@ -533,6 +536,20 @@ def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
     for source, key in pairs:
         grouped.setdefault(source, []).append(key)
     return grouped
+
+
+def key_fits(field: models.Field, key, using: str) -> bool:
+    """Whether an integer key is within its column's range: a key outside
+    cannot exist, and the database would refuse the query."""
+    if not isinstance(key, int):
+        return True
+    from django.db import connections
+
+    try:
+        low, high = connections[using].ops.integer_field_range(_target(field).get_internal_type())
+    except KeyError:
+        return True
+    return (low is None or key >= low) and (high is None or key <= high)
 
 
 def _missing_object(spec: _Field, key) -> tuple[str, str]:

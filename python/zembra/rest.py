@@ -44,7 +44,7 @@ from rest_framework.settings import api_settings
 from rest_framework.utils import html
 from rest_framework.validators import UniqueValidator
 
-from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, parse_input, query_rows
+from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, query_rows
 from zembra._speedups import ColumnLayout, encode_json_plain
 
 __all__ = ["ModelSerializer", "ListSerializer", "JSONRenderer"]
@@ -547,7 +547,11 @@ def _related(relation, value):
     finds them (one query for a list)."""
     queryset, many = relation
     queryset = queryset.all() if isinstance(queryset, (QuerySet, BaseManager)) else queryset
+    pk = queryset.model._meta.pk
     if not many:
+        if not key_fits(pk, value, queryset.db):
+            raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
+                                               code="does_not_exist")])
         try:
             return queryset.get(pk=value)
         except ObjectDoesNotExist:
@@ -557,7 +561,7 @@ def _related(relation, value):
             raise ValidationError([ErrorDetail(
                 f"Incorrect type. Expected pk value, received {type(value).__name__}.",
                 code="incorrect_type")]) from None
-    found = queryset.in_bulk(list(dict.fromkeys(value)))
+    found = queryset.in_bulk([key for key in dict.fromkeys(value) if key_fits(pk, key, queryset.db)])
     for key in value:
         if key not in found:
             raise ValidationError([ErrorDetail(f'Invalid pk "{key}" - object does not exist.',
