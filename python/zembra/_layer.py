@@ -479,7 +479,8 @@ class ModelResource:
 
     def save(self, values: dict[str, Any], instance=None):
         """Creates an instance from ``load``'s values, or updates ``instance``
-        with them; many-to-many fields are set once the row exists."""
+        with them; many-to-many fields are set once the row exists, and
+        their objects are left prefetched, so ``dump(save(values))`` works."""
         plain = {}
         many = {}
         for name, value in values.items():
@@ -493,6 +494,12 @@ class ModelResource:
             instance.save()
         for name, value in many.items():
             getattr(instance, name).set(value)
+        # Writing the instance next must not cost a query per to-many field
+        # and call: their objects are fetched once now, as prefetch_related does.
+        cache = getattr(instance, "_prefetched_objects_cache", {})
+        stale = [f.model_field.name for f in self.fields if f.relation == "many" and f.model_field.name not in cache]
+        if stale:
+            models.prefetch_related_objects([instance], *stale)
         return instance
 
 
