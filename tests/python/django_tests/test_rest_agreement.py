@@ -9,9 +9,10 @@ import uuid
 from unittest import mock
 
 import pytest
-from django.db import transaction
+from django.db import DatabaseError, transaction
 from django.test import Client
 from django.test.utils import override_settings
+from hypothesis import HealthCheck, given, settings, strategies as st
 from rest_framework import pagination, renderers, serializers, viewsets
 from rest_framework.routers import SimpleRouter
 
@@ -231,3 +232,41 @@ def test_update_and_partial_update(world):
         assert_agree(*both("patch", path, body))
     assert_agree(*both("patch", f"tickets/{TICKET}/", {"watchers": []}))
     assert_agree(*both("patch", f"slim/{article.pk}/", {"title": "slim"}))
+
+
+def plausible(*values):
+    return st.sampled_from(values) | st.none() | st.integers(-3, 10 ** 6) | st.text(max_size=6) | st.floats()
+
+
+ARTICLE_VALUES = {
+    "title": plausible("New", "  x  ", "x" * 41, ""), "slug": plausible("new", "first", "a b", "ok-1"),
+    "price": plausible("1.5", "-0.00", "99999.99", "1e2", "1.234", 7, 2.5, "NaN"),
+    "views": plausible("12", "1.0", "1.5", 10 ** 7, True), "ratio": plausible("2.5", -1, "inf", 0),
+    "active": plausible("true", "0", "yes", "maybe", 1, 2), "rating": plausible(1, "2", 9, ""),
+    "status": plausible("draft", "live", "gone"), "published": plausible("2024-02-29", "2024-02-30", ""),
+    "starts": plausible("10:00", "25:00", "10:00:00.5"), "happens": plausible("2024-05-01T10:00:00Z", "2024-05-01 10:00",
+                                                                          "2024-05-01T10:00:00+25:00"),
+    "key": plausible(str(uuid.UUID(int=1)), uuid.UUID(int=2).hex, "x"), "span": plausible("3600", "1 02:03", "-1 00:00:01"),
+    "ip": plausible("10.0.0.1", "::1", "::ffff:1.2.3.4", "300.1.1.1"),
+    "email": plausible("a@b.co", "nope"), "site": plausible("http://a.bc", "x"), "extra": plausible({"a": [1]}, [1]),
+    "labels": plausible([], [1], ["1"], [True], "1", [10 ** 20]), "author": plausible(1, "1", 10 ** 20, [1], ""),
+}
+
+
+@settings(max_examples=150, suppress_health_check=[HealthCheck.function_scoped_fixture], deadline=None)
+@given(body=st.fixed_dictionaries({}, optional=ARTICLE_VALUES), partial=st.booleans())
+def test_random_bodies_agree(world, body, partial):
+    """DRF and zembra.rest agree on random bodies: valid or not, the fields
+    reported and their codes, and the validated values."""
+    drf, ours = (s(data=body, partial=partial) for s in SERIALIZERS["articles"])
+    try:
+        with transaction.atomic():
+            drf_valid = drf.is_valid()
+    except (OverflowError, DatabaseError):  # DRF hands keys out of range to the database
+        return
+    assert ours.is_valid() == drf_valid, (drf.errors, ours.errors)
+    if drf_valid:
+        assert dict(ours.validated_data) == dict(drf.validated_data)
+    else:
+        assert {k: [e.code for e in v] for k, v in ours.errors.items()} == \
+            {k: [e.code for e in v] for k, v in drf.errors.items()}
