@@ -177,7 +177,7 @@ def _duration(data, field):
 
 def _json(data, field):
     try:
-        json.dumps(data)
+        json.dumps(data, allow_nan=False)  # DRF's json module refuses NaN and infinities
     except (TypeError, ValueError):
         _fail("Value must be valid JSON.")
     return data
