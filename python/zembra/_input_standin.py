@@ -341,7 +341,7 @@ def parse_input(plan, body, *, partial=False, unknown="ignore"):
         except _Fail as failure:
             errors[name] = failure.errors
     if unknown == "reject":
-        for key in data:
-            if key not in plan.names:
-                errors[key] = [("Unknown field.", "unknown")]
+        unknown_keys = [(f'Unknown field "{key}".', "unknown_field") for key in data if key not in plan.names]
+        if unknown_keys:
+            errors.setdefault("non_field_errors", []).extend(unknown_keys)
     return (None, errors) if errors else (values, None)
