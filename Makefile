@@ -35,7 +35,7 @@ build: $(STAMP)
 demo: build
 	$(PY) examples/run_demo.py
 
-test: test-python test-example test-native test-asan
+test: test-python test-example test-postgres test-native test-asan
 
 # The example shop's own tests (Django's test runner).
 test-example: build
@@ -43,6 +43,15 @@ test-example: build
 
 test-python: build native-testing-module
 	PYTHONPATH=$(NATIVE_BUILD)/testing $(PY) -m pytest tests/python
+
+# The Django tests and the shop's tests again, on PostgreSQL: a throwaway
+# cluster in a temporary directory, stopped and removed also when a test fails
+# (scripts/pg-cluster.sh). Skipped with a message where the server binaries
+# are missing, or with ZEMBRA_SKIP_POSTGRES=1.
+.PHONY: test-postgres
+test-postgres: build native-testing-module
+	scripts/pg-cluster.sh run sh -c 'PYTHONPATH=$(NATIVE_BUILD)/testing $(PY) -m pytest tests/python/django_tests \
+	  && SHOP_DATABASE_URL="$$ZEMBRA_TEST_DATABASE_URL" $(PY) examples/shop/manage.py test catalog'
 
 # Native unit tests of the pure library, and the test-only module.
 $(NATIVE_BUILD)/CMakeCache.txt: $(STAMP) CMakeLists.txt

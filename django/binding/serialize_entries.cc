@@ -2,6 +2,7 @@
 #include "binding/convert.h"
 #include "binding/frame.h"
 #include "binding/list_walk.h"
+#include "binding/read_value.h"
 #include "django/binding/django_functions.h"
 #include "django/binding/model_schema_type.h"
 #include "django/binding/ordinary_errors.h"
@@ -17,19 +18,12 @@ constexpr CallSignature kSerializeInstanceSig{"serialize_instance", nullptr, kIn
 constexpr CallSignature kSerializeBatchSig{"serialize_batch", nullptr, kBatchParams, 2, {}};
 constexpr CallSignature kSerializeValuesListSig{"serialize_values_list", nullptr, kRowsParams, 2, {}};
 
-// getattr(instance, key); empty when the lookup raised an ordinary error.
-Result<Object> model_attribute(PyObject* instance, PyObject* key) {
-  PyObject* found = nullptr;
-  if (PyObject_GetOptionalAttr(instance, key, &found) < 0) ZB_CHECK_OK(absorb_ordinary_error());
-  return Object::steal(found);
-}
-
 Result<Object> serialize_one_instance(PyObject* instance, const ModelSchemaObject& schema,
                                       RecordBuilder& builder) {
   const auto& descriptors = schema.model.descriptors;
   builder.begin();
   for (std::size_t i = 0; i < descriptors.size(); ++i) {
-    ZB_TRY(Object value, model_attribute(instance, schema.key_pointers[i]));
+    ZB_TRY(Object value, optional_attribute(instance, schema.key_pointers[i]));
     if (!value) {
       if (!descriptors[i].accepts_null()) return fail(ModelError::required(descriptors[i].name));
       continue;

@@ -3,11 +3,11 @@
 
 #include "binding/convert.h"
 #include "binding/frame.h"
+#include "binding/read_value.h"
 #include "django/binding/django_functions.h"
 #include "django/binding/model_report.h"
 #include "django/binding/model_schema_type.h"
 #include "django/binding/model_value.h"
-#include "django/binding/ordinary_errors.h"
 
 namespace zembra::py {
 namespace {
@@ -22,11 +22,7 @@ Result<Object> validate_instance_body(PyObject*, Slots slots) {
   values.reserve(descriptors.size());
   for (std::size_t i = 0; i < descriptors.size(); ++i) {
     // A missing attribute is null, left to the required rule.
-    PyObject* found = nullptr;
-    if (PyObject_GetOptionalAttr(slots[0], schema->key_pointers[i], &found) < 0) {
-      ZB_CHECK_OK(absorb_ordinary_error());
-    }
-    Object value = Object::steal(found);
+    ZB_TRY(Object value, optional_attribute(slots[0], schema->key_pointers[i]));
     if (!value || value.get() == Py_None) {
       values.emplace_back(Null{});
       continue;

@@ -3,7 +3,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "analytics/stats.h"
@@ -40,7 +42,7 @@ StatsSummary summarize(std::vector<double> v, std::size_t cut) {
     for (std::size_t k = cut; k < v.size(); ++k) r = step(r, v[k]);
     squared = squared_deviation_combine(l, r);
   }
-  std::sort(v.begin(), v.end(), nan_last_less);
+  place_median_elements(v, acc);
   return stats_summary(acc, squared, v);
 }
 
@@ -72,6 +74,11 @@ TEST_CASE("summary of small lists, NaN and infinities") {
       // Squared deviations overflow: IEEE gives +inf.
       {"deviation overflow", {1e200, -1e200}, {0, 0, kInf, -1e200, 1e200, 2}},
       {"signed zeros", {0.0, -0.0}, {0, 0, 0, -0.0, 0.0, 2}},
+      // The middle zero is the one a stable sort puts there: input order.
+      {"middle zero in input order", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -0.0, -1},
+       {-1.0 / 15, 0.0, std::sqrt(14.0) / 15, -1, 0, 15}},
+      {"negative zero in the middle", {0.0, -0.0, 0.0}, {0, -0.0, 0, -0.0, 0, 3}},
+      {"two negative zeros in the middle", {1, 0.0, -0.0, -0.0, -1, 0.0}, {0, -0.0, std::sqrt(1.0 / 3), -1, 1, 6}},
   };
   for (const auto& c : cases) {
     for (std::size_t cut = 0; cut <= c.values.size(); ++cut) {
@@ -84,6 +91,32 @@ TEST_CASE("summary of small lists, NaN and infinities") {
         ++zbtest::failures();
       }
     }
+  }
+}
+
+TEST_CASE("the placed middle elements are those of a stable sort") {
+  std::mt19937_64 rng(11);
+  const double pool[] = {-0.0, 0.0, -0.0, 0.0, 1.0, -1.0, 2.5, -kInf, kInf, kNaN};
+  for (int round = 0; round < 4000; ++round) {
+    std::vector<double> v(1 + rng() % 40);
+    for (double& x : v) x = pool[rng() % (round % 3 == 0 ? 4 : std::size(pool))];
+    StatsAccumulator acc = kStatsIdentity;
+    for (double x : v) acc = stats_fold(acc, x);
+    std::vector<double> sorted = v;
+    std::stable_sort(sorted.begin(), sorted.end(), nan_last_less);
+    std::vector<double> placed = v;
+    place_median_elements(placed, acc);
+    const std::size_t n = v.size();
+    CHECK(same(placed[n / 2], sorted[n / 2]));
+    if (n % 2 == 0) CHECK(same(placed[n / 2 - 1], sorted[n / 2 - 1]));
+    // Still the same values: only their order changed.
+    auto key = [](double x) { return std::isnan(x) ? ~std::uint64_t{0} : std::bit_cast<std::uint64_t>(x); };
+    std::vector<std::uint64_t> before, after;
+    for (double x : v) before.push_back(key(x));
+    for (double x : placed) after.push_back(key(x));
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    CHECK(before == after);
   }
 }
 

@@ -122,23 +122,51 @@ TEST_CASE("decimal: long fractions, exact versus rounding") {
 
   const std::string kept = "0." + std::string(27, '1') + "2";  // 28 fraction digits
   const std::string up = "0." + std::string(27, '1') + "3";
+  const char* kUnknown = "Invalid decimal: unknown character";
+  const char* kTwoPoints = "Invalid decimal: two decimal points";
   const Case tails[] = {
-      // Only the character after the 28th digit is looked at.
-      {"5abc", kRound, up.c_str()},
-      {"4.", kRound, kept.c_str()},
-      {"_9", kRound, kept.c_str()},
+      // The first dropped digit rounds half up; the rest is still read and
+      // must be digits or separators, which change nothing.
+      {"5", kRound, up.c_str()},
+      {"4999", kRound, kept.c_str()},
+      {"5000", kRound, up.c_str()},
+      {"_9", kRound, up.c_str()},
       {"_", kRound, kept.c_str()},
-      {".", kRound, "Invalid decimal: two decimal points"},
-      {"x", kRound, "Invalid decimal: unknown character"},
+      {"4_9_", kRound, kept.c_str()},
+      // Anything else fails as it would before the cut.
+      {"5abc", kRound, kUnknown},
+      {"1E+5", kRound, kUnknown},
+      {"0E+5", kRound, kUnknown},
+      {"9 ", kRound, kUnknown},
+      {"1xyz", kRound, kUnknown},
+      {"4.", kRound, kTwoPoints},
+      {"40.1", kRound, kTwoPoints},
+      {"_", kRound, kept.c_str()},
+      {".", kRound, kTwoPoints},
+      {"x", kRound, kUnknown},
       // The exact reader skips separators and reads on.
       {"_", kExact, kept.c_str()},
       {"__", kExact, kept.c_str()},
       {"_5", kExact, "Number has a high precision that can not be represented."},
       {"0", kExact, "Number has a high precision that can not be represented."},
-      {".", kExact, "Invalid decimal: two decimal points"},
-      {"x", kExact, "Invalid decimal: unknown character"},
+      {".", kExact, kTwoPoints},
+      {"x", kExact, kUnknown},
   };
   for (const Case& c : tails) CHECK(check_case(kept + c.text, c.mode, c.expected));
+  CHECK(check_case(kept + std::string("4\0", 2), kRound, kUnknown));
+
+  // The cut where the mantissa is full rather than the scale.
+  const std::string full = "7922816251426433759354395033";  // 2^96 - 1 without its last digit
+  const Case wide[] = {
+      {".54", kRound, "7922816251426433759354395033.5"},
+      {".54_1", kRound, "7922816251426433759354395033.5"},
+      {".59", kRound, "7922816251426433759354395034"},
+      {".54x", kRound, kUnknown},
+      {".59 ", kRound, kUnknown},
+      {"5.5", kRound, "Invalid decimal: overflow from mantissa after rounding"},
+      {"5.5.", kRound, kTwoPoints},
+  };
+  for (const Case& c : wide) CHECK(check_case(full + c.text, c.mode, c.expected));
 }
 
 TEST_CASE("decimal: texts cross-checked with the interpreter's decimal module") {

@@ -1,6 +1,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -232,6 +233,38 @@ TEST_CASE("strings decode escapes and keep UTF-8") {
     CHECK_EQ(error_of("\"" + pad + "\xFE" + pad + "\""), "invalid UTF-8 in string at line 1 column " + column);
     CHECK_EQ(error_of("\"" + pad), "EOF while parsing a string at line 1 column " + std::to_string(at + 1));
   }
+}
+
+TEST_CASE("surrogate pairs at the edges of both ranges") {
+  auto escape = [](unsigned u) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\u%04x", u);
+    return std::string(text);
+  };
+  auto utf8 = [](unsigned cp) {
+    std::string out;
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+    return out;
+  };
+  const unsigned highs[] = {0xD800, 0xDBFF};
+  const unsigned seconds[] = {0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFF};
+  for (unsigned high : highs) {
+    for (unsigned low : seconds) {
+      const std::string text = "\"" + escape(high) + escape(low) + "\"";
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        CHECK(parses_to(text, JsonValue(utf8(0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00)))));
+      } else {
+        CHECK_EQ(error_of(text), std::string("lone leading surrogate in hex escape at line 1 column 2"));
+      }
+    }
+  }
+  // Alone, the ends of the trailing range are refused and their neighbours read.
+  for (unsigned low : {0xDC00u, 0xDFFFu})
+    CHECK_EQ(error_of("\"" + escape(low) + "\""), std::string("lone trailing surrogate in hex escape at line 1 column 2"));
+  CHECK(parses_to("\"" + escape(0xD7FF) + escape(0xE000) + "\"", JsonValue(std::string("\xED\x9F\xBF\xEE\x80\x80"))));
 }
 
 TEST_CASE("objects keep unique keys in byte order") {

@@ -96,6 +96,26 @@ TEST_CASE("uuid: error messages, first applicable wins") {
   }
 }
 
+TEST_CASE("uuid: a wrong character at each separator, in every wrapper") {
+  struct Wrapper {
+    std::string before, after;
+  };
+  const Wrapper wrappers[] = {{"", ""}, {"{", "}"}, {"urn:uuid:", ""}};
+  for (const Wrapper& w : wrappers) {
+    for (std::size_t at : {8u, 13u, 18u, 23u}) {
+      // A hex digit leaves four groups; another character is itself the fault.
+      std::string body = kCanonical;
+      body[at] = 'a';
+      CHECK_EQ(outcome(w.before + body + w.after), std::string("invalid group count: expected 5, found 4"));
+      body[at] = 'x';
+      CHECK_EQ(outcome(w.before + body + w.after),
+               "invalid character: found `x` at " + std::to_string(w.before.size() + at + 1));
+      body[at] = '-';
+      CHECK_EQ(outcome(w.before + body + w.after), std::string(kCanonical));
+    }
+  }
+}
+
 TEST_CASE("uuid: random bytes round-trip through every form") {
   std::mt19937_64 rng(42);
   for (int n = 0; n < 2000; ++n) {

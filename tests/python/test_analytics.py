@@ -107,6 +107,10 @@ def stats(values):
     ([INF, -INF], (NAN, NAN, 0.0, -INF, INF, 2)),
     ([INF, 1.0, 2.0], (INF, 2.0, 0.0, 1.0, INF, 3)),
     ([0.0, -0.0], (0.0, 0.0, 0.0, -0.0, 0.0, 2)),
+    # The middle element of a stable sort: equal zeros keep their input order.
+    ([0.0] * 13 + [-0.0, -1.0], (-1 / 15, 0.0, math.sqrt(14) / 15, -1.0, 0.0, 15)),
+    ([0.0, -0.0, 0.0], (0.0, -0.0, 0.0, -0.0, 0.0, 3)),
+    ([1.0, 0.0, -0.0, -0.0, -1.0, 0.0], (0.0, -0.0, math.sqrt(1 / 3), -1.0, 1.0, 6)),
 ])
 def test_stats_examples(values, expected):
     out = stats(values)
@@ -128,7 +132,7 @@ def check_against_statistics(values, stdev_abs_tol=0.0):
 
 @settings(max_examples=150, deadline=None)
 @given(st.lists(st.one_of(st.floats(min_value=-1e150, max_value=1e150), st.integers(-2**53, 2**53),
-                          st.booleans()), min_size=1, max_size=300))
+                          st.booleans(), st.sampled_from([0.0, -0.0])), min_size=1, max_size=300))
 def test_stats_match_the_statistics_module(values):
     # The error of the mean alone bounds the error of a deviation-based stdev
     # (a sum-of-squares formula is off by the square root of that much);

@@ -101,7 +101,7 @@ Result<Object> batch_stats_body(PyObject*, Slots slots) {
   });
   // The median needs only the middle elements of the sorted order; selecting
   // them gives the same values as a full sort in linear time.
-  without_interpreter_lock([&] { analytics::place_median_elements(values); });
+  without_interpreter_lock([&] { analytics::place_median_elements(values, acc); });
   analytics::StatsSummary summary = analytics::stats_summary(acc, squared, values);
 
   double numbers[5] = {summary.mean, summary.median, summary.stdev, summary.min, summary.max};

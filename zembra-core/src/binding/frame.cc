@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/panic.h"
@@ -25,8 +26,15 @@ std::string display_name(const CallSignature& sig) {
   return name;
 }
 
+// The whole message: PyErr_SetString would stop at a NUL character, which
+// texts quoted in messages (values, keyword names) may hold.
+void set_error_text(PyObject* type, std::string_view message) {
+  Object text = Object::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+  if (text) PyErr_SetObject(type, text.get());
+}
+
 Unexpected<PythonRaised> type_error(const std::string& message) {
-  PyErr_SetString(PyExc_TypeError, message.c_str());
+  set_error_text(PyExc_TypeError, message);
   return python_error();
 }
 
@@ -166,10 +174,10 @@ void raise_current_fault() noexcept {
 void raise_error(Error&& error) {
   if (auto* core = std::get_if<CoreError>(&error)) {
     PyObject* type = core->exception_class() == ExceptionClass::TypeError ? PyExc_TypeError : PyExc_ValueError;
-    PyErr_SetString(type, core->message().c_str());
+    set_error_text(type, core->message());
   } else if (auto* model = std::get_if<ModelError>(&error)) {
     PyObject* type = model->exception_class() == ExceptionClass::TypeError ? PyExc_TypeError : PyExc_ValueError;
-    PyErr_SetString(type, model->exception_text().c_str());
+    set_error_text(type, model->exception_text());
   } else if (!PyErr_Occurred()) {
     raise_panic("native code reported a Python error without setting one");
   } else {

@@ -9,6 +9,7 @@
 #include <datetime.h>
 
 #include "binding/imports.h"
+#include "binding/to_python.h"
 #include "text/datetime.h"
 #include "text/json.h"
 
@@ -165,7 +166,7 @@ Result<Object> walk_plain(PyObject* value, std::size_t depth, bool& plain) {
     ZB_TRY(Object out, checked(PyDict_New()));
     bool atomic = true;
     for (Entry& e : entries) {
-      atomic = atomic && !PyObject_GC_IsTracked(e.value.get());
+      atomic = atomic && !may_be_tracked(e.value.get());
       ZB_CHECK_OK(checked_status(PyDict_SetItem(out.get(), e.key.get(), e.value.get())));
     }
     if (atomic) PyObject_GC_UnTrack(out.get());  // as build_record_dict does

@@ -60,12 +60,14 @@ Result<Object> lookup_field(PyObject* record, PyObject* key) {
     if (PyDict_GetItemRef(record, key, &found) < 0) return python_error();
     return Object::steal(found);
   }
-  if (PyObject_GetOptionalAttr(record, key, &found) < 0) {
-    // A raising attribute counts as absent; exceptions that are not
-    // ordinary errors (interrupts, native panics) still propagate.
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
-    PyErr_Clear();
-  }
+  return optional_attribute(record, key);
+}
+
+Result<Object> optional_attribute(PyObject* object, PyObject* name) {
+  // As getattr(object, name, None): only AttributeError means absence; any
+  // other exception (a failed deferred load, an interrupt) propagates.
+  PyObject* found = nullptr;
+  if (PyObject_GetOptionalAttr(object, name, &found) < 0) return python_error();
   return Object::steal(found);
 }
 
@@ -154,12 +156,10 @@ Result<ByteString> read_bytes(PyObject* value) {
   }
   if (!PySequence_Check(value)) return wrong_type(value, "Sequence");
   ByteString out;
-  Py_ssize_t hint = PySequence_Size(value);
-  if (hint < 0) {
-    PyErr_Clear();
-  } else {
-    out.data.reserve(static_cast<std::size_t>(hint));
-  }
+  // As bytes() does: only a TypeError from the size query is discarded.
+  Py_ssize_t hint = PyObject_LengthHint(value, 0);
+  if (hint < 0) return python_error();
+  out.data.reserve(static_cast<std::size_t>(hint));
   ZB_TRY(Object iter, checked(PyObject_GetIter(value)));
   while (PyObject* raw = PyIter_Next(iter.get())) {
     Object item = Object::steal(raw);

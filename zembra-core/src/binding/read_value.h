@@ -21,8 +21,11 @@ namespace zembra::py {
 // The value of a field in a record (a new reference), or an empty Object
 // when absent. Dicts (and subclasses) are read through their own storage
 // lookup, without the subclass's hooks; a lookup error propagates. Other
-// objects are read with getattr, where an ordinary exception means absence.
+// objects are read with optional_attribute.
 Result<Object> lookup_field(PyObject* record, PyObject* key);
+
+// getattr(object, name), or an empty Object when it raises AttributeError.
+Result<Object> optional_attribute(PyObject* object, PyObject* name);
 
 // Absence and None: Null when the field accepts it, else the required error.
 Result<FieldValue> null_or_required(const SchemaField& field);

@@ -96,7 +96,7 @@ void untrack_if_atomic(PyObject* dict) {
   PyObject* key;
   PyObject* value;
   while (PyDict_Next(dict, &pos, &key, &value)) {
-    if (PyObject_GC_IsTracked(value)) return;
+    if (may_be_tracked(value)) return;
   }
   PyObject_GC_UnTrack(dict);
 }
@@ -107,7 +107,7 @@ Result<Object> build_record_dict(std::span<PyObject* const> keys, std::span<cons
   bool atomic = true;
   for (std::size_t position : sorted_order) {
     PyObject* value = values[position].get();
-    atomic = atomic && !PyObject_GC_IsTracked(value);
+    atomic = atomic && !may_be_tracked(value);
     ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), keys[position], value)));
   }
   if (atomic) PyObject_GC_UnTrack(dict.get());

@@ -19,7 +19,16 @@ Result<Object> json_to_python(const JsonValue& tree);
 // non-finite float fails with the serialization error for field_name.
 Result<Object> field_value_to_python(std::string_view field_name, const FieldValue& value);
 
-// Stops the garbage collector from tracking a dict that holds no container.
+// Whether a dict holding value must stay tracked by the garbage collector,
+// by the interpreter's own rule: any value of a collected type counts (an
+// untracked dict or list may become part of a cycle later), except a tuple
+// the collector has already untracked.
+inline bool may_be_tracked(PyObject* value) {
+  return PyObject_IS_GC(value) && (!PyTuple_CheckExact(value) || PyObject_GC_IsTracked(value));
+}
+
+// Stops the garbage collector from tracking a dict none of whose values
+// may be tracked.
 void untrack_if_atomic(PyObject* dict);
 
 // Builds the result dict of one record: keys inserted in ascending byte

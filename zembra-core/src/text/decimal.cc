@@ -55,6 +55,16 @@ Expected<Decimal, DecimalError> round_at(u128 m, unsigned scale, bool negative, 
   return make(kept, scale - 1, negative);
 }
 
+// What follows the cut in rounding mode: digits and separators, or the
+// error the first other character gets anywhere else in the fraction.
+std::optional<DecimalError> rest_error(const char* p, const char* end) {
+  for (; p != end; ++p) {
+    if (static_cast<unsigned char>(*p - '0') <= 9 || *p == '_') continue;
+    return *p == '.' ? DecimalError::TwoDecimalPoints : DecimalError::UnknownCharacter;
+  }
+  return std::nullopt;
+}
+
 // Writes the digits of m right-aligned ending at end; returns the start.
 char* write_digits(u128 m, char* end) {
   while (m > UINT64_MAX) {
@@ -123,16 +133,16 @@ Expected<Decimal, DecimalError> parse_decimal(std::string_view text, DecimalMode
       if (d <= 9) {
         if (scale == Decimal::kMaxScale || !fits_another_digit(m, d)) {
           if (mode == DecimalMode::Exact) return fail(DecimalError::HighPrecision);
+          // The digits past the cut only round, but the text must still be
+          // a decimal: stopping here would drop an exponent or junk.
+          if (auto error = rest_error(p + 1, end)) return fail(*error);
           return round_at(m, scale, negative, d >= 5);
         }
         m = m * 10 + d;
         ++scale;
         any_digit = true;
       } else if (*p == '_') {
-        // After the last fraction digit that fits, the rounding reader stops
-        // at whatever comes next; a separator leaves the value as it is.
-        if (mode == DecimalMode::Rounding && scale == Decimal::kMaxScale)
-          return make(m, scale, negative);
+        continue;
       } else if (*p == '.') {
         return fail(DecimalError::TwoDecimalPoints);
       } else {

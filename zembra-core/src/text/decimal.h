@@ -27,13 +27,16 @@
 // fraction, once a digit can no longer be kept (it would be the 29th fraction
 // digit, or it would push the mantissa past 2^96 - 1):
 //   Exact     fails with HighPrecision (trailing zeros count as digits).
-//   Rounding  looks at that one character and stops reading: a digit 5..9
-//             adds one to the mantissa, 0..4 leaves it. After 28 fraction
-//             digits the next character is looked at whatever it is: "_"
-//             then also leaves the mantissa, "." is TwoDecimalPoints, anything
-//             else UnknownCharacter. If adding one overflows the mantissa,
-//             one more fraction digit is dropped (rounding half up again);
-//             with no fraction digit left it is OverflowAfterRounding.
+//   Rounding  rounds half up on that first dropped digit: 5..9 adds one to
+//             the mantissa, 0..4 leaves it. The rest of the text is still
+//             read: only digits and "_" may follow, the first other character
+//             fails as it would before the cut ("." TwoDecimalPoints, anything
+//             else UnknownCharacter), so "1.<29 digits>E+5" or a trailing
+//             space is refused, never cut short. A "_" is a separator on both
+//             sides of the cut ("0.<28 digits>_9" rounds on the 9). If adding
+//             one overflows the mantissa, one more fraction digit is dropped
+//             (rounding half up again); with no fraction digit left it is
+//             OverflowAfterRounding.
 //
 // The parser does not allocate and works on the digits with u128 arithmetic.
 #pragma once
@@ -96,7 +99,8 @@ unsigned decimal_digit_count(const Decimal& value);
 // stay small whatever the exponent, yet read identically with parse_decimal
 // in both modes: an integer part beyond 29 digits is cut to 30 digits (which
 // always fails with OverflowTooManyDigits), a fraction beyond 29 digits is cut
-// after the 29th (the reader never looks further). At most 60 characters.
+// after the 29th (the dropped digits could only be checked to be digits, the
+// 29th alone decides the rounding). At most 60 characters.
 std::optional<std::string> expand_exponent(std::string_view text);
 
 }  // namespace zembra::text
