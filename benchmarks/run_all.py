@@ -16,7 +16,8 @@ sys.path.insert(0, str(HERE))
 
 from harness import machine_line  # noqa: E402
 
-MODULES = ["bench_frame", "bench_serialize", "bench_validate", "bench_analytics", "bench_django", "bench_json"]
+MODULES = ["bench_frame", "bench_serialize", "bench_validate", "bench_analytics", "bench_django", "bench_json",
+           "bench_queryset"]
 PACKAGES = ["zembra", "Django", "djangorestframework", "pydantic", "msgspec", "orjson", "django-ninja", "numpy"]
 
 
