@@ -7,7 +7,7 @@ from typing import Any
 
 from django.conf import settings
 from django.core.exceptions import EmptyResultSet
-from django.db.models import JSONField
+from django.db.models import DecimalField, JSONField
 from django.db.models.expressions import Col
 from django.db.models.query import ModelIterable, QuerySet, ValuesListIterable
 from django.db.models.sql.compiler import SQLCompiler
@@ -75,12 +75,13 @@ def serialize_queryset_json(queryset: QuerySet, schema: zembra_django.ModelSchem
 _RAW, _DATE, _TIME, _DATETIME, _BOOL, _DECIMAL, _DECIMAL_ROUNDED_INTS, _UUID_HEX, _JSON_TEXT = range(9)
 
 # (schema, model) -> the model's fields in schema order, once the schema is
-# known to be compiled from that model; (schema, model, alias) -> the plan
-# of readers, or None when some column needs Django's own converters. Both
-# hold their keys alive, so an id is never reused while cached; a program
-# that keeps making schemas only makes the caches start over now and then.
+# known to be compiled from that model; (schema, model, alias, vendor) -> the
+# plan of readers, or None when some column needs Django's own converters.
+# Both hold their keys alive, so an id is never reused while cached; a
+# program that keeps making schemas only makes the caches start over now and
+# then.
 _fields_of: dict[tuple[Any, Any], list[Any]] = {}
-_plans: dict[tuple[Any, Any, str], tuple[Any, ...] | None] = {}
+_plans: dict[tuple[Any, Any, str, str], tuple[Any, ...] | None] = {}
 _CACHE_LIMIT = 256
 
 
@@ -99,7 +100,7 @@ def _serialize(queryset, schema, function, native, reference):
             if not sql:  # the query can have no rows, as values_list() finds too
                 return reference([], schema)
             if _selects_fields(compiler, fields):
-                plan = _plan((schema, queryset.model, rows_query.db), compiler, fields)
+                plan = _plan((schema, queryset.model, rows_query.db, compiler.connection.vendor), compiler, fields)
     if plan is not None:
         with compiler.connection.cursor() as cursor:
             cursor.execute(sql, params)
@@ -246,7 +247,7 @@ def _sqlite_converters(connection):
 def _sqlite_decimal_reader(connection, converter, field):
     """The reader of a DecimalField column on SQLite: its converter must be
     the quantizing one SQLite's operations make for a column."""
-    if connection.vendor != "sqlite" or field.get_internal_type() != "DecimalField":
+    if connection.vendor != "sqlite" or not isinstance(field, DecimalField):
         return None
     ops = _sqlite_operations()
     code = getattr(converter, "__code__", None)

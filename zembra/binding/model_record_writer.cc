@@ -120,6 +120,13 @@ Result<std::optional<double>> ModelRecordWriter::write_value(PyObject* value, co
       }
       break;
     }
+    case FieldKindTag::BinaryField:
+      if (PyBytes_CheckExact(value)) {  // without copying the bytes first
+        json::write_base64(
+            std::string_view(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value))), stage);
+        return std::optional<double>{};
+      }
+      break;
     default:
       break;
   }

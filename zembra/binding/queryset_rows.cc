@@ -20,6 +20,8 @@
 #include "binding/to_python.h"
 #include "django/binding/model_value.h"
 #include "django/binding/ordinary_errors.h"
+#include "binding/python_text.h"
+#include "text/base64.h"
 #include "text/decimal.h"
 #include "zembra/binding/json_objects.h"
 #include "zembra/binding/json_output.h"
@@ -94,16 +96,18 @@ Result<std::vector<Column>> read_plan(PyObject* plan, std::size_t width) {
   return columns;
 }
 
-// One raw value: kept as it is, read into a typed value, JSON text for the
-// output's own JSON reader, or refused.
-struct Read {
-  enum class Kind : std::uint8_t { Raw, Typed, JsonText, Refused } kind;
+// What a raw value is for the output: itself (the route converts it as it
+// converts values_list() values), a typed value, the ASCII text the route
+// writes for it, JSON text for the output's own JSON reader, or refused.
+enum class Read : std::uint8_t { Raw, Typed, Text, JsonText, Refused };
+
+// The typed value or text of the value being read, reused from one value to
+// the next.
+struct ReadValue {
   FieldValue typed;
+  std::string text;
   std::string_view json;  // the UTF-8 form the value's str object keeps
 };
-const Read kRaw{Read::Kind::Raw, {}, {}};
-const Read kRefused{Read::Kind::Refused, {}, {}};
-Read typed(FieldValue value) { return Read{Read::Kind::Typed, std::move(value), {}}; }
 
 std::optional<std::string> decimal_text(PyObject* value, const rows::DecimalColumn& column) {
   if (PyFloat_CheckExact(value)) return rows::sqlite_decimal_text(PyFloat_AS_DOUBLE(value), column);
@@ -116,49 +120,76 @@ std::optional<std::string> decimal_text(PyObject* value, const rows::DecimalColu
   return std::nullopt;
 }
 
-Result<Read> read_raw(PyObject* value, const Column& column) {
+Result<Read> read_raw(PyObject* value, const Column& column, ReadValue& out) {
   switch (column.reader) {
     case Reader::Raw:
-      return kRaw;
+      return Read::Raw;
     case Reader::Date:
-      return PyDate_Check(value) ? kRaw : kRefused;
+      return PyDate_Check(value) ? Read::Raw : Read::Refused;
     case Reader::Time:
-      return PyTime_Check(value) ? kRaw : kRefused;
+      return PyTime_Check(value) ? Read::Raw : Read::Refused;
     case Reader::DateTime:
       // Django makes a naive value aware in the connection's zone, which the
       // caller has checked is UTC: the serializer writes both alike.
-      return PyDateTime_CheckExact(value) ? kRaw : kRefused;
+      return PyDateTime_CheckExact(value) ? Read::Raw : Read::Refused;
     case Reader::Bool:
-      return value == Py_True || value == Py_False ? kRaw : kRefused;
+      return value == Py_True || value == Py_False ? Read::Raw : Read::Refused;
     case Reader::Decimal:
     case Reader::DecimalRoundedInts: {
       std::optional<std::string> text = decimal_text(value, column.decimal);
-      if (!text) return kRefused;
-      // The route reads the text of the converter's decimal the same way.
+      if (!text) return Read::Refused;
+      // The route reads the text of the converter's decimal and writes it
+      // back; within 28 digits and 28 places it writes the same text.
+      std::size_t digits = text->size() - (text->starts_with('-') ? 1 : 0) - (column.decimal.decimal_places ? 1 : 0);
+      if (digits <= Decimal::kMaxScale && column.decimal.decimal_places <= Decimal::kMaxScale) {
+        out.text = std::move(*text);
+        return Read::Text;
+      }
       auto parsed = text::parse_decimal(*text, text::DecimalMode::Rounding);
-      if (!parsed) return kRefused;
-      return typed(*parsed);
+      if (!parsed) return Read::Refused;
+      out.typed = *parsed;
+      return Read::Typed;
     }
     case Reader::UuidHex: {
-      if (!PyUnicode_CheckExact(value) || !PyUnicode_IS_ASCII(value)) return kRefused;
+      if (!PyUnicode_CheckExact(value) || !PyUnicode_IS_ASCII(value)) return Read::Refused;
       std::string_view text(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(value)),
                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(value)));
       std::optional<Uuid> uuid = rows::uuid_from_hex(text);
-      if (!uuid) return kRefused;
-      return typed(*uuid);
+      if (!uuid) return Read::Refused;
+      out.typed = *uuid;
+      return Read::Typed;
     }
     case Reader::JsonText: {
-      if (!PyUnicode_CheckExact(value)) return kRefused;
+      if (!PyUnicode_CheckExact(value)) return Read::Refused;
       Py_ssize_t size = 0;
       const char* text = PyUnicode_AsUTF8AndSize(value, &size);
       if (!text) {  // a surrogate: json.loads would keep it, the route refuses it
         ZB_CHECK_OK(absorb_ordinary_error());
-        return kRefused;
+        return Read::Refused;
       }
-      return Read{Read::Kind::JsonText, {}, std::string_view(text, static_cast<std::size_t>(size))};
+      out.json = std::string_view(text, static_cast<std::size_t>(size));
+      return Read::JsonText;
     }
   }
-  return kRefused;
+  return Read::Refused;
+}
+
+// Whether a str holds a surrogate code point (only the wider kinds can).
+bool has_surrogate(PyObject* text) {
+  int kind = PyUnicode_KIND(text);
+  if (kind == PyUnicode_1BYTE_KIND) return false;
+  const void* data = PyUnicode_DATA(text);
+  for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(text); i < n; ++i) {
+    Py_UCS4 c = PyUnicode_READ(kind, data, i);
+    if (c >= 0xD800 && c <= 0xDFFF) return true;
+  }
+  return false;
+}
+
+bool is_text_kind(django::FieldKindTag tag) {
+  using django::FieldKindTag;
+  return tag == FieldKindTag::CharField || tag == FieldKindTag::TextField || tag == FieldKindTag::EmailField ||
+         tag == FieldKindTag::URLField || tag == FieldKindTag::SlugField;
 }
 
 // A failure of a conversion refuses the rows: the values_list route then
@@ -207,17 +238,27 @@ Result<bool> each_row(PyObject* rows, Each&& each) {
 
 // The route's dict value of one present raw value; empty when refused.
 Result<Object> record_value(PyObject* value, const Column& column, const django::FieldDescriptor& d,
-                            JsonObjectReader& json) {
-  ZB_TRY(Read read, read_raw(value, column));
-  if (read.kind == Read::Kind::Refused) return Object();
-  if (read.kind == Read::Kind::Typed) return field_value_to_python(d.name, read.typed);
-  if (read.kind == Read::Kind::JsonText) {
+                            ReadValue& slot, JsonObjectReader& json) {
+  ZB_TRY(Read read, read_raw(value, column, slot));
+  if (read == Read::Refused) return Object();
+  if (read == Read::Typed) return field_value_to_python(d.name, slot.typed);
+  if (read == Read::Text) return ascii_text(slot.text);
+  if (read == Read::JsonText) {
     // Whatever the strict reader takes, json.loads reads alike; the rest
     // (NaN, text Django hands on as a string, ...) is refused. JSON null
     // becomes None, which the route checks like a missing value.
-    ZB_TRY(Object loaded, json.read(read.json));
+    ZB_TRY(Object loaded, json.read(slot.json));
     if (loaded && loaded.get() == Py_None && !d.accepts_null()) return Object();
     return loaded;
+  }
+  // The route keeps an exact str it can read as it is, without asking for
+  // its UTF-8 form; bytes go to Base64 without a copy.
+  if (is_text_kind(d.kind.tag) && PyUnicode_CheckExact(value) && !has_surrogate(value)) return Object::borrow(value);
+  if (d.kind.tag == django::FieldKindTag::BinaryField && PyBytes_CheckExact(value)) {
+    Buffer base64;
+    text::encode_base64(std::string_view(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value))),
+                        base64);
+    return ascii_text(base64.view());
   }
   bool non_finite = false;
   ZB_TRY(Object converted, serialize_model_value(value, d, non_finite));
@@ -230,24 +271,28 @@ Result<Object> records_body(PyObject* module, Slots slots) {
   const auto& descriptors = call.schema->model.descriptors;
   std::size_t width = descriptors.size();
   ZB_TRY(Object out, checked(PyList_New(0)));
-  std::vector<Object> values(width);
+  // Every record starts as a copy of one with the keys in their order and
+  // None values: copying a dict's keys is cheaper than inserting them.
+  std::vector<Object> values(width, Object::borrow(Py_None));
+  ZB_TRY(Object blank, build_record_dict(call.schema->key_pointers, call.schema->model.sorted_order, values));
   JsonObjectReader json(rows::kAlwaysReadableIntDigits);
+  ReadValue slot;
   ZB_TRY(bool accepted, each_row(call.rows, [&](PyObject* row) -> Result<bool> {
     auto items = row_values(row, width);
     if (!items) return false;
+    ZB_TRY(Object record, checked(PyDict_Copy(blank.get())));
     for (std::size_t i = 0; i < width; ++i) {
       PyObject* value = (*items)[i];
       if (value == Py_None) {
         if (!descriptors[i].accepts_null()) return false;
-        values[i] = Object::borrow(Py_None);
         continue;
       }
-      Result<Object> converted = record_value(value, call.columns[i], descriptors[i], json);
+      Result<Object> converted = record_value(value, call.columns[i], descriptors[i], slot, json);
       if (!converted) return refused_on_failure(std::move(converted).error());
       if (!*converted) return false;
-      values[i] = std::move(converted).value();
+      // In field order, so of equal names the later field's value stays.
+      ZB_CHECK_OK(checked_status(PyDict_SetItem(record.get(), call.schema->key_pointers[i], converted->get())));
     }
-    ZB_TRY(Object record, build_record_dict(call.schema->key_pointers, call.schema->model.sorted_order, values));
     ZB_CHECK_OK(checked_status(PyList_Append(out.get(), record.get())));
     return true;
   }));
@@ -257,27 +302,34 @@ Result<Object> records_body(PyObject* module, Slots slots) {
 
 // Writes one present raw value into the record; false when refused.
 Result<bool> write_value(PyObject* value, const Column& column, const django::FieldDescriptor& d, std::size_t i,
-                         ModelRecordWriter& record, json::JsonRewriter& rewriter) {
-  ZB_TRY(Read read, read_raw(value, column));
-  switch (read.kind) {
-    case Read::Kind::Refused:
+                         ReadValue& slot, ModelRecordWriter& record, json::JsonRewriter& rewriter) {
+  ZB_TRY(Read read, read_raw(value, column, slot));
+  switch (read) {
+    case Read::Refused:
       return false;
-    case Read::Kind::Typed:
+    case Read::Typed:
       return record.put(i, [&](Buffer& stage) {
-        json::write_field_value(read.typed, stage);
+        json::write_field_value(slot.typed, stage);
         return true;
       });
-    case Read::Kind::JsonText:
+    case Read::Text:
+      return record.put(i, [&](Buffer& stage) {
+        stage.push_back('"');
+        stage.append(slot.text);
+        stage.push_back('"');
+        return true;
+      });
+    case Read::JsonText:
       return record.put(i, [&](Buffer& stage) {
         std::size_t start = stage.size();
-        if (rewriter.rewrite(read.json, stage) != json::RewriteResult::Written) return false;
+        if (rewriter.rewrite(slot.json, stage) != json::RewriteResult::Written) return false;
         if (!d.accepts_null() && stage.view().substr(start) == "null") {  // JSON null, as in record_value
           stage.truncate(start);
           return false;
         }
         return true;
       });
-    case Read::Kind::Raw:
+    case Read::Raw:
       break;
   }
   Status written = record.set(i, value);
@@ -293,6 +345,7 @@ Result<Object> json_body(PyObject* module, Slots slots) {
   Buffer& out = output.buffer();
   ModelRecordWriter record(*call.schema);
   json::JsonRewriter rewriter(rows::kAlwaysReadableIntDigits);
+  ReadValue slot;
   out.push_back('[');
   Py_ssize_t count = PyList_GET_SIZE(call.rows);
   ZB_TRY(bool accepted, each_row(call.rows, [&](PyObject* row) -> Result<bool> {
@@ -306,7 +359,7 @@ Result<Object> json_body(PyObject* module, Slots slots) {
         record.set_null(i);
         continue;
       }
-      ZB_TRY(bool written, write_value(value, call.columns[i], descriptors[i], i, record, rewriter));
+      ZB_TRY(bool written, write_value(value, call.columns[i], descriptors[i], i, slot, record, rewriter));
       if (!written) return false;
     }
     bool first = out.size() == 1;

@@ -1,5 +1,6 @@
 #include "zembra/rows/raw_values.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -96,12 +97,17 @@ bool supported(const DecimalColumn& column) {
          column.decimal_places <= kMaxSupportedDigits;
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Hex digit values by byte; -1 for anything else.
+constexpr auto kHexValue = [] {
+  std::array<std::int8_t, 256> table{};
+  table.fill(-1);
+  for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<std::int8_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table['a' + c] = static_cast<std::int8_t>(10 + c);
+    table['A' + c] = static_cast<std::int8_t>(10 + c);
+  }
+  return table;
+}();
 
 }  // namespace
 
@@ -139,8 +145,8 @@ std::optional<Uuid> uuid_from_hex(std::string_view text) {
   if (text.size() != 32) return std::nullopt;
   Uuid out;
   for (std::size_t i = 0; i < 16; ++i) {
-    int high = hex_value(text[2 * i]);
-    int low = hex_value(text[2 * i + 1]);
+    int high = kHexValue[static_cast<unsigned char>(text[2 * i])];
+    int low = kHexValue[static_cast<unsigned char>(text[2 * i + 1])];
     if (high < 0 || low < 0) return std::nullopt;
     out.bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
   }

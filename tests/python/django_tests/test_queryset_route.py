@@ -359,3 +359,38 @@ def test_uuid_reader(text):
     schema = zd.ModelSchema(standin_model(StandinField("u", "UUIDField")))
     taken = check_reader(text, schema, (zdj._UUID_HEX,), lambda: uuid.UUID(text))
     assert taken == (len(text) == 32 and all(c in "0123456789abcdefABCDEF" for c in text))
+
+
+# Sample's columns as SQLite hands them over, and the readers for them.
+SQLITE_PLAN = (zdj._RAW,) * 5 + ((zdj._DECIMAL, 8, 2), (zdj._DECIMAL, 5, 0), (zdj._DECIMAL, 40, 30)) + (
+    zdj._BOOL, zdj._DATE, zdj._TIME, zdj._DATETIME, zdj._UUID_HEX, zdj._JSON_TEXT, zdj._RAW)
+RAW_ROW = ("é", "b", 1, 2**40, 1.5, 12.3, 7, 0.1, True, dt.date(2024, 5, 1), dt.time(1, 2), dt.datetime(2024, 5, 1, 2),
+           "a" * 32, '{"b": [1, {"c": "d"}], "a": 1e2}', b"\x00\xff")
+NULL_ROW = (None,) * 15
+
+
+@pytest.mark.parametrize("call", [
+    lambda: zembra._speedups._queryset_records([RAW_ROW, NULL_ROW], SAMPLE, SQLITE_PLAN),
+    lambda: zembra._speedups._queryset_json([RAW_ROW, NULL_ROW], SAMPLE, SQLITE_PLAN),
+    # Refused after a record or inside a JSON value; a float the route refuses.
+    lambda: zembra._speedups._queryset_records([RAW_ROW, RAW_ROW[:13] + ('[1, {"a": [2, NaN]}]', None)], SAMPLE,
+                                               SQLITE_PLAN),
+    lambda: zembra._speedups._queryset_json([RAW_ROW, RAW_ROW[:4] + (float("inf"),) + RAW_ROW[5:]], SAMPLE,
+                                            SQLITE_PLAN),
+    lambda: zembra._speedups._queryset_records([RAW_ROW], SAMPLE, SQLITE_PLAN[:3]),
+    lambda: zembra._speedups._queryset_json((RAW_ROW,), SAMPLE, SQLITE_PLAN),
+], ids=["records", "json", "refused records", "refused json", "bad plan", "bad rows"])
+def test_no_leaks_in_the_native_steps(call):
+    assert_no_leak(call, SAMPLE, RAW_ROW, SQLITE_PLAN, per_round=300)
+
+
+@pytest.mark.parametrize("call", [
+    lambda: zdj.serialize_queryset(Sample.objects.order_by("pk"), SAMPLE),
+    lambda: zdj.serialize_queryset_json(Sample.objects.order_by("pk"), SAMPLE),
+    lambda: zdj.serialize_queryset(Sample.objects.values("pk"), SAMPLE),
+], ids=["dicts", "bytes", "bad queryset"])
+def test_no_leaks_of_the_route(sample_table, call):
+    Sample.objects.all().delete()
+    Sample.objects.create(text="a", money=D("1.50"), doc={"a": [1]}, key=uuid.UUID(int=1))
+    Sample.objects.create()
+    assert_no_leak(call, SAMPLE, per_round=60)
