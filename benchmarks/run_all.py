@@ -17,7 +17,7 @@ sys.path.insert(0, str(HERE))
 from harness import machine_line  # noqa: E402
 
 MODULES = ["bench_frame", "bench_serialize", "bench_validate", "bench_analytics", "bench_django", "bench_json",
-           "bench_layer"]
+           "bench_queryset", "bench_layer"]
 PACKAGES = ["zembra", "Django", "djangorestframework", "pydantic", "msgspec", "orjson", "django-ninja", "numpy"]
 
 

@@ -19,7 +19,8 @@ Status register_speedups(PyObject* module) {
   if (!panic) return python_error();
   ZB_CHECK_OK(add_public_name(module, "PanicException", Object::borrow(panic)));
   for (PyMethodDef* def : {&kEncodeJsonDef, &kSerializeJsonDef, &kSerializeManyJsonDef, &kSerializeInstanceJsonDef,
-                           &kSerializeBatchJsonDef, &kSerializeValuesListJsonDef, &kEncodeJsonPlainDef}) {
+                           &kSerializeBatchJsonDef, &kSerializeValuesListJsonDef, &kEncodeJsonPlainDef,
+                           &kQuerysetRecordsDef, &kQuerysetJsonDef}) {
     ZB_CHECK_OK(add_function(module, def));
   }
   ZB_CHECK_OK(add_type(module, "ColumnLayout", column_layout_type()));

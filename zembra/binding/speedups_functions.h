@@ -11,5 +11,7 @@ extern PyMethodDef kSerializeManyJsonDef;
 extern PyMethodDef kSerializeInstanceJsonDef;
 extern PyMethodDef kSerializeBatchJsonDef;
 extern PyMethodDef kSerializeValuesListJsonDef;
+extern PyMethodDef kQuerysetRecordsDef;
+extern PyMethodDef kQuerysetJsonDef;
 
 }  // namespace zembra::py

@@ -226,53 +226,47 @@ struct Frame {
 
 class Reader {
  public:
-  explicit Reader(std::string_view text)
-      : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
+  Reader(std::string_view text, JsonSink& sink)
+      : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), sink_(sink) {}
 
-  Expected<JsonValue, JsonError> read() {
-    std::vector<Frame> stack;  // frames [0, depth) are open
-    std::size_t depth = 0;
+  // True once the whole text is read; false when the sink stopped.
+  Expected<bool, JsonError> read() {
+    std::vector<bool> is_object;  // of the open containers, innermost last
     for (;;) {
       // Read one value; a scalar or empty container goes straight into the
       // innermost open container (or is the whole document).
       skip_space();
       if (p_ == end_) {
-        if (depth == 0) return fail_eof(Code::EofWhileParsingValue);
-        return fail_eof(stack[depth - 1].is_object ? Code::EofWhileParsingObject
-                                                   : Code::EofWhileParsingList);
+        if (is_object.empty()) return fail_eof(Code::EofWhileParsingValue);
+        return fail_eof(is_object.back() ? Code::EofWhileParsingObject : Code::EofWhileParsingList);
       }
-      Frame* parent = depth == 0 ? nullptr : &stack[depth - 1];
       switch (*p_) {
         case '[':
         case '{': {
-          if (depth == kJsonMaxDepth) return fail_at(Code::RecursionLimitExceeded, p_);
-          const bool is_object = *p_ == '{';
+          if (is_object.size() == kJsonMaxDepth) return fail_at(Code::RecursionLimitExceeded, p_);
+          const bool object = *p_ == '{';
           ++p_;
           skip_space();
           if (p_ == end_) {
-            return fail_eof(is_object ? Code::EofWhileParsingObject : Code::EofWhileParsingList);
+            return fail_eof(object ? Code::EofWhileParsingObject : Code::EofWhileParsingList);
           }
-          if (*p_ == (is_object ? '}' : ']')) {
+          if (!(object ? sink_.begin_object() : sink_.begin_array())) return false;
+          if (*p_ == (object ? '}' : ']')) {
             ++p_;
-            JsonValue empty = is_object ? JsonValue(JsonObject{}) : JsonValue(JsonArray{});
-            if (!parent) return finish(std::move(empty));
-            parent->store(std::move(empty));
+            if (!(object ? sink_.end_object() : sink_.end_array())) return false;
             break;
           }
-          if (stack.size() == depth) {
-            if (stack.empty()) stack.reserve(16);
-            stack.emplace_back();
+          if (is_object.empty()) is_object.reserve(16);
+          is_object.push_back(object);
+          if (object) {
+            ZB_TRY(bool going, read_key());
+            if (!going) return false;
           }
-          Frame& frame = stack[depth++];
-          frame.is_object = is_object;
-          if (is_object) ZB_CHECK_OK(read_key(frame));
           continue;
         }
         case '"': {
-          std::string text;
-          ZB_CHECK_OK(read_string(text));
-          if (!parent) return finish(std::move(text));
-          parent->store(std::move(text));
+          ZB_TRY(std::string_view text, read_string());
+          if (!sink_.string(text)) return false;
           break;
         }
         case 't':
@@ -280,17 +274,14 @@ class Reader {
         case 'n': {
           const char c = *p_;
           ZB_CHECK_OK(read_literal(c == 't' ? "true" : c == 'f' ? "false" : "null"));
-          JsonValue literal = c == 'n' ? JsonValue() : JsonValue(c == 't');
-          if (!parent) return finish(std::move(literal));
-          parent->store(std::move(literal));
+          if (!(c == 'n' ? sink_.null() : sink_.boolean(c == 't'))) return false;
           break;
         }
         case '-':
         case '0': case '1': case '2': case '3': case '4':
         case '5': case '6': case '7': case '8': case '9': {
-          ZB_TRY(JsonValue number, read_number());
-          if (!parent) return finish(std::move(number));
-          parent->store(std::move(number));
+          ZB_TRY(bool going, read_number());
+          if (!going) return false;
           break;
         }
         default:
@@ -300,9 +291,10 @@ class Reader {
       // After a value inside a container: a comma leads to the next value;
       // a closing bracket completes the container, which is itself a value.
       for (;;) {
-        Frame& frame = stack[depth - 1];
-        const Code eof = frame.is_object ? Code::EofWhileParsingObject : Code::EofWhileParsingList;
-        const char close = frame.is_object ? '}' : ']';
+        if (is_object.empty()) return finish();
+        const bool object = is_object.back();
+        const Code eof = object ? Code::EofWhileParsingObject : Code::EofWhileParsingList;
+        const char close = object ? '}' : ']';
         skip_space();
         if (p_ == end_) return fail_eof(eof);
         if (*p_ == ',') {
@@ -310,35 +302,28 @@ class Reader {
           skip_space();
           if (p_ == end_) return fail_eof(eof);
           if (*p_ == close) return fail_at(Code::TrailingComma, p_);
-          if (frame.is_object) ZB_CHECK_OK(read_key(frame));
+          if (object) {
+            ZB_TRY(bool going, read_key());
+            if (!going) return false;
+          }
           break;
         }
         if (*p_ != close) {
-          return fail_at(frame.is_object ? Code::ExpectedObjectCommaOrEnd
-                                         : Code::ExpectedListCommaOrEnd,
-                         p_);
+          return fail_at(object ? Code::ExpectedObjectCommaOrEnd : Code::ExpectedListCommaOrEnd, p_);
         }
         ++p_;
-        --depth;
-        if (frame.is_object) {
-          JsonObject object = frame.take_object();
-          if (depth == 0) return finish(std::move(object));
-          stack[depth - 1].store(std::move(object));
-        } else {
-          JsonArray array = frame.take_array();
-          if (depth == 0) return finish(std::move(array));
-          stack[depth - 1].store(std::move(array));
-        }
+        is_object.pop_back();
+        if (!(object ? sink_.end_object() : sink_.end_array())) return false;
       }
     }
   }
 
  private:
   // The document's value is complete: only whitespace may follow.
-  Expected<JsonValue, JsonError> finish(JsonValue value) {
+  Expected<bool, JsonError> finish() {
     skip_space();
     if (p_ != end_) return fail_at(Code::TrailingCharacters, p_);
-    return value;
+    return true;
   }
 
   void skip_space() {
@@ -364,14 +349,14 @@ class Reader {
   }
 
   // At the start of a member: reads its key and the colon after it.
-  Status read_key(Frame& frame) {
+  Expected<bool, JsonError> read_key() {
     if (*p_ != '"') return fail_at(Code::KeyMustBeString, p_);
-    ZB_CHECK_OK(read_string(frame.key));
+    ZB_TRY(std::string_view key, read_string());
     skip_space();
     if (p_ == end_) return fail_eof(Code::EofWhileParsingObject);
     if (*p_ != ':') return fail_at(Code::ExpectedColon, p_);
     ++p_;
-    return {};
+    return sink_.key(key);
   }
 
   Status read_literal(std::string_view word) {
@@ -383,23 +368,31 @@ class Reader {
     return {};
   }
 
-  // At the opening quote.
-  Status read_string(std::string& out) {
+  // At the opening quote: the decoded text, valid until the next string
+  // is read (the text itself when it holds no escape).
+  Expected<std::string_view, JsonError> read_string() {
     ++p_;
-    out.clear();
-    const char* run = p_;  // start of bytes not yet copied to out
+    const char* const start = p_;
+    const char* run = p_;  // start of bytes not yet copied to scratch_
+    bool escaped = false;
     for (;;) {
       p_ = skip_plain(p_, end_);
       if (p_ == end_) return fail_eof(Code::EofWhileParsingString);
       const unsigned char c = byte_at(p_);
       if (c == '"') {
-        out.append(run, static_cast<std::size_t>(p_ - run));
+        std::string_view text(start, static_cast<std::size_t>(p_ - start));
+        if (escaped) {
+          scratch_.append(run, static_cast<std::size_t>(p_ - run));
+          text = scratch_;
+        }
         ++p_;
-        return {};
+        return text;
       }
       if (c == '\\') {
-        out.append(run, static_cast<std::size_t>(p_ - run));
-        ZB_CHECK_OK(read_escape(out));
+        if (!escaped) scratch_.clear();
+        escaped = true;
+        scratch_.append(run, static_cast<std::size_t>(p_ - run));
+        ZB_CHECK_OK(read_escape(scratch_));
         run = p_;
         continue;
       }
@@ -458,7 +451,7 @@ class Reader {
   }
 
   // At a "-" or a digit.
-  Expected<JsonValue, JsonError> read_number() {
+  Expected<bool, JsonError> read_number() {
     const char* start = p_;
     const bool negative = *p_ == '-';
     if (negative && ++p_ == end_) return fail_eof(Code::EofWhileParsingValue);
@@ -495,12 +488,12 @@ class Reader {
 
     if (integral) {
       constexpr std::uint64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
-      if (fits && !negative && magnitude <= kInt64Max) return JsonValue(static_cast<std::int64_t>(magnitude));
-      if (fits && !negative) return JsonValue(magnitude);
+      if (fits && !negative && magnitude <= kInt64Max) return sink_.integer(static_cast<std::int64_t>(magnitude));
+      if (fits && !negative) return sink_.unsigned_integer(magnitude);
       if (fits && magnitude <= kInt64Max + 1) {
-        return JsonValue(static_cast<std::int64_t>(0 - magnitude));  // two's complement, exact down to -2^63
+        return sink_.integer(static_cast<std::int64_t>(0 - magnitude));  // two's complement, exact down to -2^63
       }
-      return JsonValue(JsonBigInt{std::string(start, p_)});
+      return sink_.big_integer(std::string_view(start, static_cast<std::size_t>(p_ - start)));
     }
 
     double number = 0;
@@ -511,7 +504,7 @@ class Reader {
     } else if (ec != std::errc() || end != p_) {
       return fail_at(Code::InvalidNumber, start);  // unreachable for text checked above
     }
-    return JsonValue(number);
+    return sink_.real(number);
   }
 
   // Skips the mark before a fraction or exponent and the digits that must follow.
@@ -526,6 +519,58 @@ class Reader {
   const char* begin_;
   const char* p_;
   const char* end_;
+  JsonSink& sink_;
+  std::string scratch_;  // decoded strings that hold escapes
+};
+
+// Builds the JsonValue tree of parse_json.
+class TreeSink final : public JsonSink {
+ public:
+  JsonValue take() { return std::move(result_); }
+
+  bool null() override { return store(JsonValue()); }
+  bool boolean(bool value) override { return store(JsonValue(value)); }
+  bool integer(std::int64_t value) override { return store(JsonValue(value)); }
+  bool unsigned_integer(std::uint64_t value) override { return store(JsonValue(value)); }
+  bool big_integer(std::string_view digits) override { return store(JsonValue(JsonBigInt{std::string(digits)})); }
+  bool real(double value) override { return store(JsonValue(value)); }
+  bool string(std::string_view text) override { return store(JsonValue(std::string(text))); }
+  bool key(std::string_view key) override {
+    stack_[depth_ - 1].key.assign(key);
+    return true;
+  }
+  bool begin_array() override { return open(false); }
+  bool begin_object() override { return open(true); }
+  bool end_array() override {
+    --depth_;
+    return store(JsonValue(stack_[depth_].take_array()));
+  }
+  bool end_object() override {
+    --depth_;
+    return store(JsonValue(stack_[depth_].take_object()));
+  }
+
+ private:
+  bool open(bool is_object) {
+    if (stack_.size() == depth_) {
+      if (stack_.empty()) stack_.reserve(16);
+      stack_.emplace_back();
+    }
+    stack_[depth_++].is_object = is_object;
+    return true;
+  }
+  bool store(JsonValue value) {
+    if (depth_ == 0) {
+      result_ = std::move(value);
+    } else {
+      stack_[depth_ - 1].store(std::move(value));
+    }
+    return true;
+  }
+
+  std::vector<Frame> stack_;  // frames [0, depth_) are open
+  std::size_t depth_ = 0;
+  JsonValue result_;
 };
 
 }  // namespace
@@ -554,6 +599,13 @@ std::string message(const JsonError& error) {
   return out.str();
 }
 
-Expected<JsonValue, JsonError> parse_json(std::string_view text) { return Reader(text).read(); }
+Expected<bool, JsonError> read_json(std::string_view text, JsonSink& sink) { return Reader(text, sink).read(); }
+
+Expected<JsonValue, JsonError> parse_json(std::string_view text) {
+  TreeSink sink;
+  ZB_TRY(bool whole, read_json(text, sink));
+  (void)whole;  // this sink never stops
+  return sink.take();
+}
 
 }  // namespace zembra::text

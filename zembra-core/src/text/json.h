@@ -75,4 +75,32 @@ std::string message(const JsonError& error);
 
 Expected<JsonValue, JsonError> parse_json(std::string_view text);
 
+// Receives the values of a JSON text in document order: scalars, the start
+// and end of each array and object, and before each member's value its key.
+// Strings and keys come decoded (valid UTF-8); their views are valid only
+// during the call. Every call returns false to stop the reading.
+class JsonSink {
+ public:
+  virtual bool null() = 0;
+  virtual bool boolean(bool value) = 0;
+  virtual bool integer(std::int64_t value) = 0;
+  virtual bool unsigned_integer(std::uint64_t value) = 0;  // above the int64 range
+  virtual bool big_integer(std::string_view digits) = 0;   // beyond both, as its text
+  virtual bool real(double value) = 0;
+  virtual bool string(std::string_view text) = 0;
+  virtual bool key(std::string_view key) = 0;
+  virtual bool begin_array() = 0;
+  virtual bool end_array() = 0;
+  virtual bool begin_object() = 0;
+  virtual bool end_object() = 0;
+
+ protected:
+  ~JsonSink() = default;
+};
+
+// Reads text exactly as parse_json does, handing its values to sink: true
+// once the whole text is read, false when the sink stopped. The sink may
+// have received values before the reader finds a fault in the text.
+Expected<bool, JsonError> read_json(std::string_view text, JsonSink& sink);
+
 }  // namespace zembra::text

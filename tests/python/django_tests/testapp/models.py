@@ -1,3 +1,4 @@
+import json
 import uuid
 
 from django.db import models
@@ -45,4 +46,46 @@ class Ordered(models.Model):
     zeta = models.IntegerField()
     alpha = models.CharField(max_length=5, null=True)
     mid = models.TextField(default="m")
+
+
+class Sample(models.Model):
+    """Every field kind of the queryset route, all nullable, with decimals of
+    several shapes (one beyond the 28 fraction digits the routes keep)."""
+
+    text = models.CharField(max_length=40, null=True)
+    body = models.TextField(null=True)
+    count = models.IntegerField(null=True)
+    big = models.BigIntegerField(null=True)
+    ratio = models.FloatField(null=True)
+    money = models.DecimalField(max_digits=8, decimal_places=2, null=True)
+    whole = models.DecimalField(max_digits=5, decimal_places=0, null=True)
+    fine = models.DecimalField(max_digits=40, decimal_places=30, null=True)
+    flag = models.BooleanField(null=True)
+    day = models.DateField(null=True)
+    at = models.TimeField(null=True)
+    moment = models.DateTimeField(null=True)
+    key = models.UUIDField(null=True)
+    doc = models.JSONField(null=True)
+    blob = models.BinaryField(null=True)
+
+
+class LowerCaseField(models.CharField):
+    """A field class of its own, with a converter Django runs on every value."""
+
+    def from_db_value(self, value, expression, connection):
+        return value if value is None else value.lower()
+
+
+class Customised(models.Model):
+    name = LowerCaseField(max_length=20)
+
+
+class Decoder(json.JSONDecoder):
+    pass
+
+
+class Decoded(models.Model):
+    doc = models.JSONField(decoder=Decoder)
+
+
 from django_tests.testapp.layer_models import Article, Author, Label, Ticket  # noqa: E402,F401
