@@ -12,6 +12,8 @@ __all__ = [
     "serialize_batch_json",
     "serialize_values_list_json",
     "encode_json_plain",
+    "_queryset_records",
+    "_queryset_json",
     "ColumnLayout",
 ]
 
@@ -23,6 +25,11 @@ def serialize_many_json(data_list: list[Any], schema: Schema) -> bytes: ...
 def serialize_instance_json(instance: object, schema: ModelSchema) -> bytes: ...
 def serialize_batch_json(instances: list[Any], schema: ModelSchema) -> bytes: ...
 def serialize_values_list_json(rows: list[Any], schema: ModelSchema) -> bytes: ...
+
+# The native steps of zembra.django.serialize_queryset and
+# serialize_queryset_json; None means the values_list route must run.
+def _queryset_records(rows: list[Any], schema: ModelSchema, plan: tuple[Any, ...]) -> list[dict[str, Any]] | None: ...
+def _queryset_json(rows: list[Any], schema: ModelSchema, plan: tuple[Any, ...]) -> bytes | None: ...
 
 # The model layer's column layout (zembra.django.ModelResource, zembra.rest).
 @final
