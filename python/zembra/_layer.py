@@ -28,7 +28,7 @@ try:
 except ImportError:  # the native parser is not part of this build yet
     from zembra._input_standin import InputPlan, parse_input
 
-__all__ = ["ModelResource", "key_fits", "query_rows"]
+__all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows"]
 
 ALL_FIELDS = "__all__"
 _NUMERIC = (models.IntegerField, models.FloatField, models.DecimalField, models.DurationField)
@@ -347,11 +347,11 @@ class ModelResource:
     def serialize_queryset(self, queryset: QuerySet) -> list[dict[str, Any]]:
         """The query set's objects as JSON-ready dicts, read as rows without
         building model instances."""
-        return self.layout.rows(query_rows(self.model, queryset, self.fields))
+        return serialize_rows(self.layout, self.model, queryset, self.fields, False)
 
     def serialize_queryset_json(self, queryset: QuerySet) -> bytes:
         """``encode_json(serialize_queryset(queryset))``, written directly."""
-        return self.layout.rows_json(query_rows(self.model, queryset, self.fields))
+        return serialize_rows(self.layout, self.model, queryset, self.fields, True)
 
     # -- input ----------------------------------------------------------
 
@@ -522,14 +522,101 @@ def query_rows(model, queryset: QuerySet, specs) -> list[tuple]:
     many = [s for s in specs if s.relation == "many"]
     if not many:
         return list(queryset.values_list(*plain))
-    rows = list(queryset.values_list(*plain, model._meta.pk.attname))
-    pks = [row[-1] for row in rows]
-    keys = {id(s): _many_keys(s, pks, queryset.db) for s in many}
+    key_at = _key_position(model, plain)
+    rows = list(queryset.values_list(*plain, *([] if key_at < len(plain) else [model._meta.pk.attname])))
+    return _with_many(rows, specs, key_at, queryset.db)
+
+
+def serialize_rows(layout, model, queryset: QuerySet, specs, as_json: bool):
+    """``layout.rows(query_rows(...))`` (or ``rows_json``), with the rows read
+    from the database's cursor and their raw values read natively where the
+    query set route of ``zembra.django`` knows the columns' converters."""
+    check_queryset(model, queryset)
+    raw = _cursor_rows(model, queryset, specs)
+    if raw is not None:
+        rows, plan = raw
+        done = (layout.raw_rows_json if as_json else layout.raw_rows)(rows, plan)
+        if done is not None:
+            return done
+    rows = query_rows(model, queryset, specs)
+    return layout.rows_json(rows) if as_json else layout.rows(rows)
+
+
+def _selects(compiler, fields) -> bool:
+    """Whether column i of the SQL is field i's own column (a relation's
+    column holds its target field's values)."""
+    from django.db.models.expressions import Col
+
+    if len(compiler.select) != len(fields):
+        return False
+    for (column, _, _), field in zip(compiler.select, fields):
+        output = field.target_field if field.is_relation else field
+        if type(column) is not Col or column.target is not field or column.output_field is not output:
+            return False
+    return True
+
+
+def _key_position(model, attributes: list[str]) -> int:
+    name = model._meta.pk.attname
+    return attributes.index(name) if name in attributes else len(attributes)
+
+
+def _with_many(rows, specs, key_at: int, using: str) -> list[tuple]:
+    """Rows of the plain columns (plus the key at key_at) with each to-many
+    spec's keys put in its place."""
+    pks = [row[key_at] for row in rows]
+    keys = {id(s): _many_keys(s, pks, using) for s in specs if s.relation == "many"}
     out = []
     for row in rows:
         values = iter(row)
-        out.append(tuple(keys[id(s)].get(row[-1], ()) if s.relation == "many" else next(values) for s in specs))
+        out.append(tuple(keys[id(s)].get(row[key_at], ()) if s.relation == "many" else next(values) for s in specs))
     return out
+
+
+def _cursor_rows(model, queryset: QuerySet, specs):
+    """(rows, plan) straight from the cursor, or None where only Django's own
+    converters can read the columns (zembra.django decides, as for its
+    query set route)."""
+    from django.core.exceptions import EmptyResultSet
+    from django.db.models.sql.compiler import SQLCompiler
+
+    from zembra import django as route  # imports this module: looked up at call time
+
+    plain = [s for s in specs if s.relation != "many"]
+    attributes = [s.attribute for s in plain]
+    fields = [s.model_field for s in plain]
+    many = len(plain) != len(specs)
+    key_at = _key_position(model, attributes)
+    if many and key_at == len(attributes):
+        attributes.append(model._meta.pk.attname)
+        fields.append(model._meta.pk)
+    rows_query = queryset.values_list(*attributes)
+    if not route._has_plain_query(queryset, rows_query):
+        return None
+    compiler = rows_query.query.get_compiler(using=rows_query.db)
+    if type(compiler) is not SQLCompiler or not route._time_zone_allows(compiler.connection):
+        return None
+    try:
+        sql, params = compiler.as_sql()
+    except EmptyResultSet:
+        sql = None
+    if not sql:
+        return [], tuple(0 for _ in specs)
+    if not _selects(compiler, fields):
+        return None
+    plan = route._plan(("layer", model, rows_query.db, tuple(fields)), compiler, fields)
+    if plan is None:
+        return None
+    with compiler.connection.cursor() as cursor:
+        cursor.execute(sql, params)
+        rows = cursor.fetchall()
+    if not many:
+        return rows, plan
+    readers = iter(plan)
+    full_plan = tuple(0 if s.relation == "many" else next(readers) for s in specs)
+    if any(code != 0 for code in plan[key_at:key_at + 1]):
+        return None  # keys that need a converter cannot group the to-many keys
+    return _with_many(rows, specs, key_at, queryset.db), full_plan
 
 
 def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:

@@ -44,7 +44,7 @@ from rest_framework.settings import api_settings
 from rest_framework.utils import html
 from rest_framework.validators import UniqueValidator
 
-from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, query_rows
+from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows
 from zembra._speedups import ColumnLayout, encode_json_plain
 
 __all__ = ["ModelSerializer", "ListSerializer", "JSONRenderer"]
@@ -614,7 +614,7 @@ class ListSerializer(serializers.ListSerializer):
         if (isinstance(iterable, QuerySet) and compiled.row_ready and iterable._result_cache is None
                 and not iterable._prefetch_related_lookups and iterable._iterable_class is ModelIterable
                 and iterable.model is compiled.model and not iterable.query.combinator):
-            return compiled.output.rows(query_rows(compiled.model, iterable, compiled.specs))
+            return serialize_rows(compiled.output, compiled.model, iterable, compiled.specs, False)
         items = list(iterable)
         if not compiled.fallback_out and all(type(item) is compiled.model for item in items):
             return compiled.output.dump_many(items)

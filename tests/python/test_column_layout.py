@@ -5,6 +5,7 @@ its errors."""
 
 import datetime as dt
 import decimal
+import json
 import types
 import uuid
 
@@ -158,9 +159,75 @@ def test_no_leaks():
                           lambda instance, key: [1, 2])
     record = types.SimpleNamespace(d=D("1.5"), s=dt.timedelta(1), j={"a": [1]})
     rows = [(D("1"), None, [1], [3])]
+    raw = [(1.25, None, '{"a": [1, 2.5, "\u00e9"], "b": null}', [3]), (2, None, "NaN", [])]
 
     def call():
         layout.dump(record), layout.dump_json(record), layout.dump_many([record]), layout.rows_json(rows)
+        layout.raw_rows(raw, ((5, 10, 2), 0, 8, 0)), layout.raw_rows_json(raw, ((5, 10, 2), 0, 8, 0))
+        layout.raw_rows([("x", None, "[", [])], ((5, 10, 2), 0, 8, 0))
         ColumnLayout([("x", "x", "nope")])
 
-    assert_no_leak(call, layout, record, rows, per_round=200)
+    assert_no_leak(call, layout, record, rows, raw, per_round=200)
+
+
+json_texts = st.one_of(
+    st.builds(lambda v, indent: json.dumps(v, indent=indent, ensure_ascii=bool(indent)),
+              json_values.filter(lambda v: _plain_json(v)), st.none() | st.integers(0, 2)),
+    st.sampled_from(['{"a": 1, "b": 2, "a": 3}', "[1e400]", "NaN", '"\\ud800"', "[" * 200 + "]" * 200,
+                     "1" * 5000, "{", "", " [1, 2.50, -0.0, 1E2] ", '{"\\u00e9": "\\n"}']))
+
+
+def _plain_json(value):
+    try:
+        json.dumps(value, allow_nan=False).encode()
+        return True
+    except (ValueError, TypeError, UnicodeEncodeError):
+        return False
+
+
+def loads_or_none(text):
+    try:
+        return "ok", repr(json.loads(text))
+    except (ValueError, RecursionError):
+        return None
+
+
+@given(json_texts)
+def test_raw_json_text_is_read_as_json_loads_reads_it(text):
+    layout = ColumnLayout([("j", "j", "json")])
+    expected = loads_or_none(text)
+    got = layout.raw_rows([(text,)], (8,))
+    if expected is None:
+        assert got is None  # refused: the values_list route gives Django's answer
+    else:
+        assert ("ok", repr(got[0]["j"])) == expected
+
+
+@pytest.mark.parametrize("raw, plan, expected", [
+    ((1.005, "0123456789abcdef0123456789ABCDEF", True, 7), ((5, 10, 2), 7, 4, 0),
+     {"d": "1.00", "u": "01234567-89ab-cdef-0123-456789abcdef", "b": True, "n": 7}),
+    ((12, None, False, None), ((5, 10, 2), 7, 4, 0), {"d": "12.00", "u": None, "b": False, "n": None}),
+])
+def test_raw_readers(raw, plan, expected):
+    layout = ColumnLayout([("d", "d", "decimal", {"decimal_places": 2}), ("u", "u", "uuid"), ("b", "b", "bool"),
+                           ("n", "n", "int")])
+    assert layout.raw_rows([raw], plan) == [expected]
+    assert layout.raw_rows_json([raw], plan) == zembra.encode_json([expected])
+
+
+@pytest.mark.parametrize("raw, plan", [
+    (("not hex", 0, 1, 1), (7, 0, 0, 0)), ((1.5, 0, 1, 1), (4, 0, 0, 0)), (("1.5", 0, 1, 1), ((5, 10, 2), 0, 0, 0)),
+    (("2024-05-01", 0, 1, 1), (1, 0, 0, 0)),
+])
+def test_raw_values_a_reader_does_not_expect_refuse_the_rows(raw, plan):
+    layout = ColumnLayout([(k, k, "str") for k in "abcd"])
+    assert layout.raw_rows([raw], plan) is None and layout.raw_rows_json([raw], plan) is None
+
+
+@pytest.mark.parametrize("plan, message", [
+    ((0,), "one entry per column"), ((0, 9), "unknown reader"), ((0, (5, 1)), r"\(code, max_digits"),
+    ((0, (7, 1, 1)), "only they, take digits"), ((0, 5), "only they, take digits"), ((0, -1), "non-negative"),
+])
+def test_bad_raw_plans(plan, message):
+    with pytest.raises(ValueError, match=message):
+        ColumnLayout([("a", "a", "str"), ("b", "b", "str")]).raw_rows([], plan)

@@ -8,6 +8,7 @@
 #include "binding/convert.h"
 #include "binding/frame.h"
 #include "binding/module_builder.h"
+#include "zembra/binding/column_raw.h"
 #include "zembra/binding/column_values.h"
 #include "zembra/json_writer/json_text.h"
 
@@ -187,44 +188,61 @@ Result<Object> read_position(PyObject* row, Py_ssize_t position) {
   return checked(PySequence_GetItem(row, position));
 }
 
-// One record as a dict, keys in column order.
-struct DictBuilder {
-  ColumnValues& values;
-  Result<Object> build(PyObject* source, const ColumnLayoutObject& layout, bool rows) {
-    ZB_TRY(Object dict, checked(PyDict_New()));
-    Py_ssize_t position = 0;
-    for (const Column& column : layout.columns) {
-      ZB_TRY(Object value, rows ? read_position(source, position++) : read_column(source, column));
-      if (value.get() != Py_None) {
-        ZB_TRY(value, values.to_python(value.get(), column, rows));
-      }
-      ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), column.key.get(), value.get())));
-    }
-    return dict;
-  }
+// Where a record's values come from: an object's attributes (or a dict's
+// keys), or a row by position; raw rows hold cursor values to cook first.
+struct Source {
+  bool rows = false;
+  const std::vector<RawColumn>* raw = nullptr;
+  RawCook* cook = nullptr;
 };
 
-Status write_record(PyObject* source, const ColumnLayoutObject& layout, bool rows, ColumnValues& values,
-                    Buffer& out) {
+// Column i's value; empty when a raw value is refused.
+Result<Object> read_value(PyObject* record, const Column& column, std::size_t i, const Source& source) {
+  if (!source.rows) return read_column(record, column);
+  ZB_TRY(Object value, read_position(record, static_cast<Py_ssize_t>(i)));
+  if (!source.raw || value.get() == Py_None) return value;
+  return source.cook->cook(value.get(), (*source.raw)[i]);
+}
+
+// One record as a dict, keys in column order; empty when refused.
+Result<Object> build_dict(PyObject* record, const ColumnLayoutObject& layout, const Source& source,
+                          ColumnValues& values) {
+  ZB_TRY(Object dict, checked(PyDict_New()));
+  for (std::size_t i = 0; i < layout.columns.size(); ++i) {
+    const Column& column = layout.columns[i];
+    ZB_TRY(Object value, read_value(record, column, i, source));
+    if (!value) return Object();
+    if (value.get() != Py_None) {
+      ZB_TRY(value, values.to_python(value.get(), column, source.rows));
+    }
+    ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), column.key.get(), value.get())));
+  }
+  return dict;
+}
+
+// One record as JSON text; false when refused.
+Result<bool> write_record(PyObject* record, const ColumnLayoutObject& layout, const Source& source,
+                          ColumnValues& values, Buffer& out) {
   if (layout.columns.empty()) {
     out.append("{}");
-    return {};
+    return true;
   }
   char separator = '{';
-  Py_ssize_t position = 0;
-  for (const Column& column : layout.columns) {
-    ZB_TRY(Object value, rows ? read_position(source, position++) : read_column(source, column));
+  for (std::size_t i = 0; i < layout.columns.size(); ++i) {
+    const Column& column = layout.columns[i];
+    ZB_TRY(Object value, read_value(record, column, i, source));
+    if (!value) return false;
     out.push_back(separator);
     separator = ',';
     out.append(column.key_json);
     if (value.get() == Py_None) {
       out.append("null");
     } else {
-      ZB_CHECK_OK(values.to_json(value.get(), column, out, rows));
+      ZB_CHECK_OK(values.to_json(value.get(), column, out, source.rows));
     }
   }
   out.push_back('}');
-  return {};
+  return true;
 }
 
 // The items of a list, tuple or any other iterable (a query set is
@@ -248,30 +266,35 @@ constexpr CallSignature kDumpJsonSig{"dump_json", nullptr, kOneParams, 1, {}};
 constexpr CallSignature kDumpManyJsonSig{"dump_many_json", nullptr, kManyParams, 1, {}};
 constexpr CallSignature kRowsSig{"rows", nullptr, kRowsParams, 1, {}};
 constexpr CallSignature kRowsJsonSig{"rows_json", nullptr, kRowsParams, 1, {}};
+constexpr const char* kRawParams[] = {"rows", "plan"};
+constexpr CallSignature kRawRowsSig{"raw_rows", nullptr, kRawParams, 2, {}};
+constexpr CallSignature kRawRowsJsonSig{"raw_rows_json", nullptr, kRawParams, 2, {}};
 
 Result<Object> dump_body(PyObject* self, Slots slots) {
   ColumnValues values(nullptr);
   values.missing = self_of(self)->missing;
-  return DictBuilder{values}.build(slots[0], *self_of(self), false);
+  return build_dict(slots[0], *self_of(self), Source{}, values);
 }
 
-Result<Object> many_dicts(PyObject* self, PyObject* argument, const char* parameter, bool rows) {
+// The records of a list or iterable as dicts; None when raw rows are refused.
+Result<Object> many_dicts(PyObject* self, PyObject* argument, const char* parameter, Source source) {
   const ColumnLayoutObject& layout = *self_of(self);
   ZB_TRY(Object items, items_of(argument, parameter));
   ColumnValues values(nullptr);
   values.missing = layout.missing;
-  DictBuilder builder{values};
   Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
   ZB_TRY(Object list, checked(PyList_New(n)));
   for (Py_ssize_t i = 0; i < n && i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
     Object item = Object::borrow(PySequence_Fast_GET_ITEM(items.get(), i));
-    ZB_TRY(Object dict, builder.build(item.get(), layout, rows));
+    ZB_TRY(Object dict, build_dict(item.get(), layout, source, values));
+    if (!dict) return Object::borrow(Py_None);
     PyList_SET_ITEM(list.get(), i, dict.release());
   }
   return list;
 }
 
-Result<Object> many_json(PyObject* self, PyObject* argument, const char* parameter, bool rows) {
+// The same as JSON bytes; None when raw rows are refused.
+Result<Object> many_json(PyObject* self, PyObject* argument, const char* parameter, Source source) {
   const ColumnLayoutObject& layout = *self_of(self);
   ZB_TRY(Object items, items_of(argument, parameter));
   JsonOutput output;
@@ -284,25 +307,36 @@ Result<Object> many_json(PyObject* self, PyObject* argument, const char* paramet
     if (i) out.push_back(',');
     std::size_t start = out.size();
     Object item = Object::borrow(PySequence_Fast_GET_ITEM(items.get(), i));
-    ZB_CHECK_OK(write_record(item.get(), layout, rows, values, out));
+    ZB_TRY(bool written, write_record(item.get(), layout, source, values, out));
+    if (!written) return Object::borrow(Py_None);
     if (i == 0) reserve_like_first(out, out.size() - start, n);
   }
   out.push_back(']');
   return output.finish();
 }
 
-Result<Object> dump_many_body(PyObject* self, Slots slots) { return many_dicts(self, slots[0], "instances", false); }
-Result<Object> rows_body(PyObject* self, Slots slots) { return many_dicts(self, slots[0], "rows", true); }
+Result<Object> dump_many_body(PyObject* self, Slots slots) { return many_dicts(self, slots[0], "instances", {}); }
+Result<Object> rows_body(PyObject* self, Slots slots) { return many_dicts(self, slots[0], "rows", {true}); }
 Result<Object> dump_many_json_body(PyObject* self, Slots slots) {
-  return many_json(self, slots[0], "instances", false);
+  return many_json(self, slots[0], "instances", {});
 }
-Result<Object> rows_json_body(PyObject* self, Slots slots) { return many_json(self, slots[0], "rows", true); }
+Result<Object> rows_json_body(PyObject* self, Slots slots) { return many_json(self, slots[0], "rows", {true}); }
+
+template <bool Json>
+Result<Object> raw_rows_body(PyObject* self, Slots slots) {
+  ZB_TRY(PyObject * rows, for_parameter("rows", to_instance(slots[0], &PyList_Type, "list")));
+  ZB_TRY(std::vector<RawColumn> plan, read_raw_plan(slots[1], self_of(self)->columns.size()));
+  RawCook cook;
+  Source source{true, &plan, &cook};
+  return Json ? many_json(self, rows, "rows", source) : many_dicts(self, rows, "rows", source);
+}
 
 Result<Object> dump_json_body(PyObject* self, Slots slots) {
   JsonOutput output;
   ColumnValues values(&output);
   values.missing = self_of(self)->missing;
-  ZB_CHECK_OK(write_record(slots[0], *self_of(self), false, values, output.buffer()));
+  ZB_TRY(bool written, write_record(slots[0], *self_of(self), Source{}, values, output.buffer()));
+  (void)written;  // only raw rows are refused
   return output.finish();
 }
 
@@ -356,6 +390,11 @@ PyMethodDef kLayoutMethods[] = {
      "rows($self, rows)\n--\n\nRows of one value per column, in column order, as dicts (a to-many\ncolumn's value is an iterable of its keys)."},
     {"rows_json", fast_method<kRowsJsonSig, rows_json_body>(), METH_FASTCALL | METH_KEYWORDS,
      "rows_json($self, rows)\n--\n\nencode_json(rows(rows)), written directly."},
+    {"raw_rows", fast_method<kRawRowsSig, raw_rows_body<false>>(), METH_FASTCALL | METH_KEYWORDS,
+     "raw_rows($self, rows, plan)\n--\n\nrows() of a cursor's rows, whose raw values are read as the query set\n"
+     "route's plan says (one reader per column); None when a value is not what\nits reader expects."},
+    {"raw_rows_json", fast_method<kRawRowsJsonSig, raw_rows_body<true>>(), METH_FASTCALL | METH_KEYWORDS,
+     "raw_rows_json($self, rows, plan)\n--\n\nraw_rows() as JSON bytes, or None."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -206,3 +206,28 @@ def test_postgresql_values_come_back_the_same(world):
     assert rows == resource.dump_many(list(Article.objects.order_by("pk")))
     assert rows[0]["span"] == "-1 00:00:05.000007" and rows[1]["ip"] == "2001:db8::1"
 
+
+
+@pytest.mark.parametrize("shape", ["all", "filtered", "sliced", "empty", "none", "annotated", "distinct", "reversed"])
+def test_cursor_rows_and_values_list_rows_agree(world, shape):
+    """The rows read from the cursor (raw values cooked natively) and the
+    values_list() rows give the same output; where the cursor route does not
+    know a column or a query (annotations), it is not taken."""
+    from django.db.models import F
+
+    from zembra._layer import _cursor_rows, query_rows
+
+    queryset = {
+        "all": Article.objects.order_by("pk"), "filtered": Article.objects.filter(views__lt=10).order_by("-pk"),
+        "sliced": Article.objects.order_by("pk")[1:3], "empty": Article.objects.filter(pk__in=[]),
+        "none": Article.objects.none(), "annotated": Article.objects.annotate(twice=F("views") * 2).order_by("pk"),
+        "distinct": Article.objects.distinct().order_by("pk"), "reversed": Article.objects.order_by("-slug"),
+    }[shape]
+    for options in ({"exclude": ["span", "doubled"]}, {}, {"fields": ["id", "labels", "extra", "price", "key"]}):
+        resource = ModelResource(Article, **options)
+        expected = resource.layout.rows(query_rows(Article, queryset, resource.fields))
+        assert resource.serialize_queryset(queryset) == expected
+        assert resource.serialize_queryset_json(queryset) == resource.layout.rows_json(
+            query_rows(Article, queryset, resource.fields))
+    cursor = _cursor_rows(Article, queryset, ModelResource(Article, exclude=["span", "doubled"]).fields)
+    assert (cursor is None) == (shape == "annotated")
