@@ -13,6 +13,10 @@ import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+# The test-only module's native floor helpers, when it is built.
+TESTING = HERE.parent / "build" / "native" / "testing"
+if TESTING.is_dir():
+    sys.path.append(str(TESTING))
 
 from harness import machine_line  # noqa: E402
 
