@@ -52,18 +52,12 @@ Status ColumnValues::text_form(PyObject* value, ColumnKind kind, const django::F
       return {};
     }
     case ColumnKind::DateTime: {
-      std::optional<DateTime> known = exact_datetime(value);
-      if (!known) {
-        ZB_TRY(known, offsets_.read(value));
-      }
-      if (!known) {
-        ZB_TRY(FieldValue typed, convert_model_value(value, descriptor));
-        known = std::get<DateTime>(typed);
-      }
+      ZB_TRY(FieldValue typed, convert_model_value(value, descriptor));
+      const DateTime& known = std::get<DateTime>(typed);
       if (iso) {
-        json::format_iso_datetime_utc(*known, scratch_);
+        json::format_iso_datetime_utc(known, scratch_);
       } else {
-        text::format_datetime_utc(*known, scratch_);
+        text::format_datetime_utc(known, scratch_);
       }
       return {};
     }

@@ -9,7 +9,6 @@
 #include "binding/error.h"
 #include "common/buffer.h"
 #include "zembra/binding/column_layout.h"
-#include "zembra/binding/fixed_offset.h"
 #include "zembra/binding/json_output.h"
 #include "zembra/binding/value_writer.h"
 
@@ -40,7 +39,6 @@ class ColumnValues {
 
   JsonOutput* output_;
   Buffer scratch_;
-  FixedOffsetReader offsets_;
 
  public:
   // The callback for to-many columns that were not prefetched.
