@@ -21,6 +21,7 @@ from django.utils.ipv6 import clean_ipv6_address
 _MISSING = object()
 _MAX_STRING_LENGTH = 1000
 _SLUG = re.compile(r"^[-a-zA-Z0-9_]+$")
+_UNICODE_SLUG = re.compile(r"^[-\w]+\Z")
 _INT_DECIMAL = re.compile(r"\.0*\s*$")
 _TRUE = {"t", "y", "yes", "true", "on", "1", 1, True}
 _FALSE = {"f", "n", "no", "false", "off", "0", 0, 0.0, False}
@@ -50,7 +51,7 @@ class InputPlan:
 def _as_str(data, field):
     if isinstance(data, bool) or not isinstance(data, (str, int, float)):
         _fail("Not a valid string.")
-    return str(data).strip()
+    return str(data).strip() if field.get("trim_whitespace", True) else str(data)
 
 
 def _integer(data, field):
@@ -257,7 +258,11 @@ def _validators(field):
             out.append(dj.MinLengthValidator(field["min_length"], message=(
                 f"Ensure this field has at least {field['min_length']} characters.")))
         out.append(dj.ProhibitNullCharactersValidator())
-        out.extend(_KIND_VALIDATORS.get(kind, ()))
+        if kind == "slug" and field.get("allow_unicode"):
+            out.append(dj.RegexValidator(_UNICODE_SLUG, message='Enter a valid "slug" consisting of Unicode '
+                                                                "letters, numbers, underscores, or hyphens."))
+        else:
+            out.extend(_KIND_VALIDATORS.get(kind, ()))
         if kind == "ip":
             messages = {"both": "Enter a valid IPv4 or IPv6 address.", "ipv4": "Enter a valid IPv4 address.",
                         "ipv6": "Enter a valid IPv6 address."}
@@ -284,7 +289,8 @@ def _django_check(check, value, message):
 def _field_value(field, data):
     kind = field["kind"]
     if kind in _TEXT_KINDS or (kind == "choice" and field.get("allow_blank")):
-        if data == "" or (kind in _TEXT_KINDS and isinstance(data, str) and data.strip() == ""):
+        trimmed = kind in _TEXT_KINDS and field.get("trim_whitespace", True) and isinstance(data, str)
+        if data == "" or (trimmed and data.strip() == ""):
             if not field.get("allow_blank"):
                 _fail("This field may not be blank.", "blank")
             return ""
@@ -319,6 +325,8 @@ def parse_input(plan, body, *, partial=False, unknown="ignore"):
             return None, {"non_field_errors": [(f"JSON parse error - {exc}", "parse_error")]}
     else:
         data = body
+    if data is None:
+        return None, {"non_field_errors": [("No data provided", "null")]}
     if not isinstance(data, dict):
         return None, {"non_field_errors": [
             (f"Invalid data. Expected a dictionary, but got {type(data).__name__}.", "invalid")]}

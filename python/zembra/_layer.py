@@ -28,7 +28,7 @@ try:
 except ImportError:  # the native parser is not part of this build yet
     from zembra._input_standin import InputPlan, parse_input
 
-__all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows"]
+__all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows", "skip_none"]
 
 ALL_FIELDS = "__all__"
 _NUMERIC = (models.IntegerField, models.FloatField, models.DecimalField, models.DurationField)
@@ -265,6 +265,8 @@ class ModelResource:
         entry["kind"] = kind
         if isinstance(field, (models.CharField, models.TextField)):
             entry["allow_blank"] = bool(field.blank)
+        if isinstance(field, models.SlugField):
+            entry["allow_unicode"] = bool(field.allow_unicode)
         if field.choices:
             entry["kind"] = "choice"
             entry["choices"] = _choices(field)
@@ -286,7 +288,7 @@ class ModelResource:
         if isinstance(field, models.DateTimeField):
             entry["default_timezone"] = timezone.get_default_timezone() if _use_tz() else None
         if validators:
-            entry["validators"] = validators
+            entry["validators"] = skip_none(validators) if entry["allow_null"] else validators
         return entry
 
     @staticmethod
@@ -630,6 +632,12 @@ def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
     for source, key in pairs:
         grouped.setdefault(source, []).append(key)
     return grouped
+
+
+def skip_none(validators: list) -> list:
+    """The validators, not run on null (DRF never runs them on null; the
+    parser leaves that to them)."""
+    return [(lambda value, check=check: None if value is None else check(value)) for check in validators]
 
 
 def key_fits(field: models.Field, key, using: str) -> bool:

@@ -44,7 +44,7 @@ from rest_framework.settings import api_settings
 from rest_framework.utils import html
 from rest_framework.validators import UniqueValidator
 
-from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows
+from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows, skip_none
 from zembra._speedups import ColumnLayout, encode_json_plain
 
 __all__ = ["ModelSerializer", "ListSerializer", "JSONRenderer"]
@@ -265,7 +265,10 @@ class _Compiled:
                 continue
             entries.append(entry)
             self.sources[name] = field.source
-            checks = [v for v in field._kwargs.get("validators", ()) if not _django_validator(v)]
+            validators = field._kwargs.get("validators", ())
+            # A relation's validators get the related object, as DRF gives it.
+            checks = list(validators) if name in self.relations else [v for v in validators
+                                                                       if not _django_validator(v)]
             if checks:
                 self.python_checks[name] = checks
         self.validate_methods = {f.field_name: f"validate_{f.field_name}" for f in self.writable
@@ -291,7 +294,7 @@ class _Compiled:
             if cls is relations.ManyRelatedField:
                 entry["allow_empty"] = bool(field.allow_empty)
             self.relations[field.field_name] = (child.queryset, cls is relations.ManyRelatedField)
-            return self._with_validators(field, entry)
+            return entry
         if cls is drf.ChoiceField:
             entry.update(kind="choice", choices=list(field.choices), allow_blank=bool(field.allow_blank))
             return self._with_validators(field, entry)
@@ -309,9 +312,10 @@ class _Compiled:
             entry["kind"] = "boolean"
             return self._with_validators(field, entry)
         if cls in _TEXT:
-            if not field.trim_whitespace or (cls is drf.SlugField and field.allow_unicode):
-                return None
-            entry.update(kind=_TEXT[cls], allow_blank=bool(field.allow_blank))
+            entry.update(kind=_TEXT[cls], allow_blank=bool(field.allow_blank),
+                         trim_whitespace=bool(field.trim_whitespace))
+            if cls is drf.SlugField:
+                entry["allow_unicode"] = bool(field.allow_unicode)
             if field.max_length is not None:
                 entry["max_length"] = field.max_length
             if field.min_length is not None:
@@ -350,7 +354,7 @@ class _Compiled:
     def _with_validators(field, entry):
         plain = [v for v in field._kwargs.get("validators", ()) if _django_validator(v)]
         if plain:
-            entry["validators"] = plain
+            entry["validators"] = skip_none(plain) if entry["allow_null"] else plain
         return entry
 
 

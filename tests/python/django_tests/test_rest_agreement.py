@@ -60,7 +60,9 @@ SERIALIZERS = {
     "tickets": serializer_pair(Ticket),
     "slim": [summary(serializers.ModelSerializer), summary(zembra.rest.ModelSerializer)],
     "partial-fields": serializer_pair(Article, fields=["id", "title", "slug", "price", "labels", "author", "happens"],
-                                      read_only_fields=["author"]),
+                                      read_only_fields=["author"],
+                                      extra_kwargs={"title": {"trim_whitespace": False},
+                                                    "slug": {"allow_unicode": True}}),
 }
 QUERYSETS = {
     "articles": Article.objects.order_by("pk"),
@@ -214,8 +216,9 @@ def test_create_other_serializers(world):
     for body in [{"title": "forbidden", "price": "1"}, {"title": "fine words", "price": "2", "slug": "x", "key": key},
                  {"title": "x", "price": "x", "views": "99"}]:
         assert_agree(*both("post", "slim/", body), created=True)
-    assert_agree(*both("post", "partial-fields/", {"title": "t", "slug": "s", "price": "1", "author": 1,
-                                                   "labels": [world["labels"][0].pk]}), created=True)
+    for title, slug in (("t", "s"), ("  spaced  ", "ünï-cödé"), ("   ", "a b"), ("x", "ü")):
+        assert_agree(*both("post", "partial-fields/", {"title": title, "slug": slug, "price": "1", "author": 1,
+                                                       "labels": [world["labels"][0].pk]}), created=True)
 
 
 def test_update_and_partial_update(world):
