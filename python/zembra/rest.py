@@ -110,6 +110,10 @@ class _Compiled:
     """A serializer class's fields compiled once."""
 
     def __init__(self, cls):
+        self.output = self.input = None
+        self.serializer_validators = self.nested_writes = True
+        if _overrides(cls, ("__init__", "get_fields", "fields")):
+            return  # fields that may differ per instance: DRF's routes throughout
         proto = cls()
         self.model = cls.Meta.model
         fields = proto.fields
