@@ -6,6 +6,7 @@
 // schemas through the same headers.
 #include "binding/module_builder.h"
 #include "binding/panic.h"
+#include "zembra/binding/column_layout.h"
 #include "zembra/binding/input_plan.h"
 #include "zembra/binding/speedups_functions.h"
 #include "zembra/binding/speedups_state.h"
@@ -19,11 +20,12 @@ Status register_speedups(PyObject* module) {
   if (!panic) return python_error();
   ZB_CHECK_OK(add_public_name(module, "PanicException", Object::borrow(panic)));
   for (PyMethodDef* def : {&kEncodeJsonDef, &kSerializeJsonDef, &kSerializeManyJsonDef, &kSerializeInstanceJsonDef,
-                           &kSerializeBatchJsonDef, &kSerializeValuesListJsonDef,
+                           &kSerializeBatchJsonDef, &kSerializeValuesListJsonDef, &kEncodeJsonPlainDef,
                            &kQuerysetRecordsDef, &kQuerysetJsonDef, &kParseInputDef}) {
     ZB_CHECK_OK(add_function(module, def));
   }
   ZB_CHECK_OK(add_type(module, "InputPlan", input_plan_type()));
+  ZB_CHECK_OK(add_type(module, "ColumnLayout", column_layout_type()));
   return {};
 }
 

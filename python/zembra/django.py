@@ -277,3 +277,4 @@ def _sqlite_decimal_reader(connection, converter, field):
             or not field.context.traps[decimal.InvalidOperation]):
         return None
     return (reader, digits, places)
+from zembra._layer import ModelResource  # noqa: E402,F401  (the model layer)

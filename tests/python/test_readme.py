@@ -23,33 +23,60 @@ DRIVER = textwrap.dedent('''
     settings.configure(
         DATABASES={"default": {"ENGINE": "django.db.backends.sqlite3", "NAME": ":memory:"}},
         INSTALLED_APPS=["myapp"], ROOT_URLCONF="urls", USE_TZ=True, ALLOWED_HOSTS=["*"],
-        DEFAULT_AUTO_FIELD="django.db.models.BigAutoField")
+        DEFAULT_AUTO_FIELD="django.db.models.BigAutoField", REST_FRAMEWORK={"UNAUTHENTICATED_USER": None})
     django.setup()
+    from django.apps import apps
     from django.db import connection
     from django.test import Client
-    from myapp.models import Article
+    from myapp.models import Article, Author, Tag
     with connection.schema_editor() as editor:
-        editor.create_model(Article)
+        for model in apps.get_app_config("myapp").get_models():
+            editor.create_model(model)
+    ada = Author.objects.create(name="Ada")
+    red, blue = Tag.objects.create(name="red"), Tag.objects.create(name="blue")
     client = Client()
-    body = {"title": "Hello", "body": "text", "price": "9.90", "published": "2024-05-01"}
-    created = client.post("/articles/", json.dumps(body), content_type="application/json")
+
+    def post(path, body):
+        return client.post(path, json.dumps(body), content_type="application/json")
+
+    body = {"title": "Hello", "slug": "hello", "price": "9.9", "published": "2024-05-01",
+            "author": ada.pk, "tags": [blue.pk, red.pk], "created": "ignored: read-only"}
+    created = post("/articles/", body)
     assert created.status_code == 201, created.content
-    pk = Article.objects.get().pk
-    assert client.get(f"/articles/{pk}/").json()["price"] == "9.90"
-    assert client.get("/articles/all/").json()[0]["published"] == "2024-05-01"
-    for bad in ({**body, "price": "9.999"}, {**body, "published": "May"}, [], {"title": "x" * 101}):
-        answer = client.post("/articles/", json.dumps(bad), content_type="application/json")
+    article = created.json()
+    assert article["id"] == Article.objects.get().pk and article["author"] == ada.pk, article
+    assert sorted(article["tags"]) == [red.pk, blue.pk] and article["status"] == "draft", article
+    detail = client.get(f"/articles/{article['id']}/").json()
+    assert detail == article and detail["price"] == "9.90", detail
+    assert client.get("/articles/all/").json() == [article]
+    bad_cases = [({**body, "slug": "other", "price": "9.999"}, "price", "max_decimal_places"),
+                 ({**body, "slug": "other", "published": "May"}, "published", "invalid"),
+                 ({**body, "slug": "hello"}, "slug", "unique"),
+                 ({**body, "slug": "other", "author": 999}, "author", "does_not_exist"),
+                 ({**body, "slug": "other", "status": "gone"}, "status", "invalid_choice"),
+                 ({"title": "x" * 101}, "author", "required"),
+                 ([], "non_field_errors", "invalid")]
+    for bad, field, code in bad_cases:
+        answer = post("/articles/", bad)
         assert answer.status_code == 400, (bad, answer.content)
+        assert (field, code) in [(e["field"], e["code"]) for e in answer.json()["errors"]], answer.content
+    api = client.get("/api/articles/").json()
+    assert [{**a, "created": None} for a in api] == [{**article, "created": None}], api
+    made = post("/api/articles/", {**body, "slug": "second", "tags": []})
+    assert made.status_code == 201 and made.json()["tags"] == [], made.content
+    assert post("/api/articles/", {**body, "slug": "second"}).json() == {
+        "slug": ["article with this slug already exists."]}
     print("ok")
 ''')
 
 URLS = textwrap.dedent('''
     from django.urls import path
-    from myapp import views
+    from myapp import api, views
     urlpatterns = [
         path("articles/", views.article_create),
         path("articles/all/", views.article_list),
         path("articles/<int:pk>/", views.article_detail),
+        *api.router.urls,
     ]
 ''')
 

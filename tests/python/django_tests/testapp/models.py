@@ -86,3 +86,6 @@ class Decoder(json.JSONDecoder):
 
 class Decoded(models.Model):
     doc = models.JSONField(decoder=Decoder)
+
+
+from django_tests.testapp.layer_models import Article, Author, Label, Ticket  # noqa: E402,F401

@@ -1,0 +1,667 @@
+"""The model layer: a model's fields with Django's full knowledge of them,
+for output (dicts, JSON bytes, query sets) and for request input.
+
+``ModelResource(Model)`` reads ``Model._meta`` once and follows the rules of
+DRF's ``ModelSerializer`` for the same model: which fields are included and
+read-only, how relations are written (their key values), what input each
+field accepts and when it is required. Per-value work is native: output
+through a ``zembra._speedups.ColumnLayout``, input through the native input
+parser. Only what needs the database (related objects' existence,
+uniqueness, many-to-many keys that were not prefetched) runs in Python.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable, Mapping
+from typing import Any
+
+from django.core import validators as dj_validators
+from django.core.exceptions import ImproperlyConfigured, ValidationError
+from django.db import models
+from django.db.models.query import QuerySet
+from django.utils import timezone
+
+from zembra._speedups import ColumnLayout
+
+try:
+    from zembra._speedups import InputPlan, parse_input
+except ImportError:  # the native parser is not part of this build yet
+    from zembra._input_standin import InputPlan, parse_input
+
+__all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows", "skip_none"]
+
+ALL_FIELDS = "__all__"
+_NUMERIC = (models.IntegerField, models.FloatField, models.DecimalField, models.DurationField)
+_IP_VALIDATORS = (dj_validators.validate_ipv46_address, dj_validators.validate_ipv4_address,
+                  dj_validators.validate_ipv6_address)
+
+
+def _output_kind(field: models.Field) -> str:
+    """The column kind of a concrete, non-relation model field."""
+    if isinstance(field, models.GeneratedField):
+        return _output_kind(field.output_field)
+    if isinstance(field, models.BooleanField):
+        return "bool"
+    if isinstance(field, models.DecimalField):
+        return "decimal"
+    if isinstance(field, models.FloatField):
+        return "float"
+    if isinstance(field, (models.IntegerField, models.AutoField)):
+        return "int"
+    if isinstance(field, models.DurationField):
+        return "duration"
+    if isinstance(field, models.DateTimeField):
+        return "datetime"
+    if isinstance(field, models.DateField):
+        return "date"
+    if isinstance(field, models.TimeField):
+        return "time"
+    if isinstance(field, models.UUIDField):
+        return "uuid"
+    if isinstance(field, models.JSONField):
+        return "json"
+    if isinstance(field, models.BinaryField):
+        return "bytes"
+    if isinstance(field, models.FileField):
+        return "file"
+    if isinstance(field, (models.CharField, models.TextField, models.GenericIPAddressField,
+                          models.FilePathField)):
+        return "str"
+    by_type = {"AutoField": "int", "BigAutoField": "int", "SmallAutoField": "int", "IntegerField": "int",
+               "BigIntegerField": "int", "SmallIntegerField": "int", "PositiveIntegerField": "int",
+               "PositiveBigIntegerField": "int", "PositiveSmallIntegerField": "int", "CharField": "str",
+               "TextField": "str"}
+    kind = by_type.get(field.get_internal_type())
+    if kind is None:
+        raise ImproperlyConfigured(
+            f"{field.model.__name__}.{field.name}: {type(field).__name__} is not supported by ModelResource; "
+            f"leave it out with exclude=[{field.name!r}]")
+    return kind
+
+
+def _input_kind(field: models.Field) -> str | None:
+    """The input parser's kind of a model field; None when it takes no JSON input."""
+    kind = _output_kind(field)
+    if isinstance(field, models.EmailField):
+        return "email"
+    if isinstance(field, models.URLField):
+        return "url"
+    if isinstance(field, models.SlugField):
+        return "slug"
+    if isinstance(field, models.GenericIPAddressField):
+        return "ip"
+    return {"bool": "boolean", "decimal": "decimal", "float": "float", "int": "integer",
+            "duration": "duration", "datetime": "datetime", "date": "date", "time": "time",
+            "uuid": "uuid", "json": "json", "str": "string"}.get(kind)
+
+
+def _target(field: models.Field) -> models.Field:
+    """The concrete field a relation's value refers to (through chains of
+    one-to-one keys that are primary keys)."""
+    while field.is_relation and not field.many_to_many:
+        field = field.target_field
+    return field
+
+
+class _Field:
+    """One field of a resource: how it is written, read and checked."""
+
+    __slots__ = ("name", "model_field", "attribute", "kind", "options", "read_only", "relation",
+                 "to_field", "related_model", "plan")
+
+    def __init__(self, name, model_field, attribute, kind, options, read_only, relation=None,
+                 related_model=None, to_field=None):
+        self.name = name
+        self.model_field = model_field
+        self.attribute = attribute
+        self.kind = kind
+        self.options = options
+        self.read_only = read_only
+        self.relation = relation  # None, "one" or "many"
+        self.related_model = related_model
+        self.to_field = to_field  # the related field a one-relation refers to
+        self.plan: dict[str, Any] | None = None
+
+    def column(self) -> tuple:
+        return (self.name, self.attribute, self.kind, self.options)
+
+
+def _default_names(model) -> list[str]:
+    """DRF's default field names: the primary key, the concrete fields and
+    the forward relations, in declaration order."""
+    opts = model._meta.concrete_model._meta
+    pk = opts.pk
+    while pk.remote_field and pk.remote_field.parent_link:
+        pk = pk.remote_field.model._meta.pk
+    names = [pk.name]
+    names += [f.name for f in opts.fields if f.serialize and not f.remote_field]
+    names += [f.name for f in opts.fields if f.serialize and f.remote_field]
+    names += [f.name for f in opts.many_to_many if f.serialize]
+    return list(dict.fromkeys(names))
+
+
+def _model_field(model, name: str):
+    opts = model._meta.concrete_model._meta
+    if name == "pk":
+        return opts.pk
+    try:
+        field = opts.get_field(name)
+    except Exception:
+        return None
+    if field.auto_created and not field.concrete:  # reverse relations
+        return None
+    return field
+
+
+def _unknown(model, names, option: str) -> ImproperlyConfigured:
+    known = ", ".join(_default_names(model))
+    listed = ", ".join(repr(n) for n in names)
+    return ImproperlyConfigured(
+        f"{model.__name__} has no field {listed} (in {option}=); its fields are: {known}")
+
+
+def _choices(field: models.Field) -> list:
+    return [value for value, _label in field.flatchoices]
+
+
+class ModelResource:
+    """A model's fields compiled once for JSON output and request input.
+
+    ``fields`` (a list of names or ``"__all__"``), ``exclude`` and
+    ``read_only`` have the meaning of DRF's ``Meta.fields``, ``Meta.exclude``
+    and ``Meta.read_only_fields``; a name the model does not have raises
+    ``ImproperlyConfigured``. Foreign keys and one-to-one fields are written as
+    their key value under the field name; many-to-many fields as a list of
+    keys, read from ``prefetch_related()`` caches: without one, reading them
+    would cost a query per instance, which raises ``ValueError`` naming the
+    field unless ``allow_m2m_queries=True``.
+    """
+
+    def __init__(self, model, *, fields: Iterable[str] | str | None = None, exclude: Iterable[str] | None = None,
+                 read_only: Iterable[str] = (), allow_m2m_queries: bool = False) -> None:
+        if not (isinstance(model, type) and issubclass(model, models.Model)) or model._meta.abstract:
+            raise TypeError(f"ModelResource takes a concrete Django model class, not {model!r}")
+        if fields is not None and exclude is not None:
+            raise ImproperlyConfigured("ModelResource takes fields= or exclude=, not both")
+        if isinstance(fields, str) and fields != ALL_FIELDS:
+            raise ImproperlyConfigured(f'fields= must be a list of names or "{ALL_FIELDS}", not {fields!r}')
+        self.model = model
+        self.allow_m2m_queries = allow_m2m_queries
+        if fields is None or fields == ALL_FIELDS:
+            names = _default_names(model)
+        else:
+            names = list(fields)
+            missing = [n for n in names if _model_field(model, n) is None]
+            if missing:
+                raise _unknown(model, missing, "fields")
+        if exclude is not None:
+            exclude = list(exclude)
+            missing = [n for n in exclude if n not in names]
+            if missing:
+                raise _unknown(model, missing, "exclude")
+            names = [n for n in names if n not in exclude]
+        read_only = list(read_only)
+        missing = [n for n in read_only if _model_field(model, n) is None]
+        if missing:
+            raise _unknown(model, missing, "read_only")
+
+        self.fields: tuple[_Field, ...] = tuple(
+            self._compile(name, _model_field(model, name), name in read_only) for name in names)
+        self._by_name = {f.name: f for f in self.fields}
+        self.layout = ColumnLayout([f.column() for f in self.fields], self._missing_keys)
+        self._plans: dict[bool, Any] = {}
+        self._unique = [f for f in self.fields if not f.read_only and f.relation != "many"
+                        and getattr(f.model_field, "unique", False)]
+
+    def __repr__(self) -> str:
+        return f"ModelResource({self.model.__name__}, {len(self.fields)} fields)"
+
+    # -- compiling ------------------------------------------------------
+
+    def _compile(self, name: str, field: models.Field, listed_read_only: bool) -> _Field:
+        if field.many_to_many:
+            target = _target(field.target_field)
+            through_auto = field.remote_field.through._meta.auto_created
+            spec = _Field(name, field, name, "many",
+                          {"cache": field.name, "item_attribute": target.attname, "item_kind": _output_kind(target)},
+                          listed_read_only or not field.editable or not through_auto, relation="many",
+                          related_model=field.related_model, to_field=target)
+        elif field.is_relation:
+            target = _target(field)
+            options = {"decimal_places": target.decimal_places} if isinstance(target, models.DecimalField) else None
+            spec = _Field(name, field, field.attname, _output_kind(target), options,
+                          listed_read_only or not field.editable, relation="one",
+                          related_model=field.related_model, to_field=field.target_field)
+        else:
+            kind = _output_kind(field)
+            options = {"decimal_places": field.decimal_places} if kind == "decimal" else None
+            read_only = (listed_read_only or isinstance(field, models.AutoField) or not field.editable
+                         or isinstance(field, models.GeneratedField))
+            spec = _Field(name, field, field.attname, kind, options, read_only)
+        if not spec.read_only:
+            spec.plan = self._plan_entry(spec)
+            if spec.plan is None:
+                spec.read_only = True  # file fields: uploads do not come as JSON
+        return spec
+
+    def _plan_entry(self, spec: _Field) -> dict[str, Any] | None:
+        field = spec.model_field
+        entry: dict[str, Any] = {
+            "name": spec.name,
+            "required": not (field.has_default() or field.blank or field.null),
+            "allow_null": bool(field.null),
+        }
+        if spec.relation is not None:
+            key_kind = _input_kind(_target(spec.to_field))
+            entry["kind"] = "many_primary_keys" if spec.relation == "many" else "primary_key"
+            entry["key_kind"] = key_kind
+            if spec.relation == "many":
+                entry["allow_empty"] = bool(field.blank)
+            return entry
+        kind = _input_kind(field)
+        if kind is None:
+            return None
+        validators = list(field.validators)
+        entry["kind"] = kind
+        if isinstance(field, (models.CharField, models.TextField)):
+            entry["allow_blank"] = bool(field.blank)
+        if isinstance(field, models.SlugField):
+            entry["allow_unicode"] = bool(field.allow_unicode)
+        if field.choices:
+            entry["kind"] = "choice"
+            entry["choices"] = _choices(field)
+        else:
+            validators = self._absorb(field, kind, validators, entry)
+        if isinstance(field, (models.CharField, models.TextField)) and field.max_length is not None:
+            entry["max_length"] = field.max_length
+            validators = [v for v in validators if not isinstance(v, dj_validators.MaxLengthValidator)]
+        if isinstance(field, models.CharField):
+            found = [v.limit_value for v in validators if isinstance(v, dj_validators.MinLengthValidator)]
+            if found:
+                entry["min_length"] = found[0]
+                validators = [v for v in validators if not isinstance(v, dj_validators.MinLengthValidator)]
+        # The parser refuses null characters in text itself.
+        validators = [v for v in validators if not isinstance(v, dj_validators.ProhibitNullCharactersValidator)]
+        if isinstance(field, models.DecimalField):
+            entry["max_digits"] = field.max_digits
+            entry["decimal_places"] = field.decimal_places
+        if isinstance(field, models.DateTimeField):
+            entry["default_timezone"] = timezone.get_default_timezone() if _use_tz() else None
+        if validators:
+            entry["validators"] = skip_none(validators) if entry["allow_null"] else validators
+        return entry
+
+    @staticmethod
+    def _absorb(field, kind, validators, entry):
+        """The validators the parser's own options stand for, taken out of
+        the list as DRF takes them (bounds of numeric fields, the kind's own
+        format check)."""
+        if isinstance(field, _NUMERIC):
+            for cls, key in ((dj_validators.MaxValueValidator, "max_value"),
+                             (dj_validators.MinValueValidator, "min_value")):
+                found = [v.limit_value for v in validators if isinstance(v, cls)]
+                if found:
+                    entry[key] = found[0]
+                    validators = [v for v in validators if not isinstance(v, cls)]
+        if kind == "url":
+            validators = [v for v in validators if not isinstance(v, dj_validators.URLValidator)]
+        elif kind == "email":
+            validators = [v for v in validators if v is not dj_validators.validate_email]
+        elif kind == "slug":
+            validators = [v for v in validators if v is not dj_validators.validate_slug]
+        elif kind == "ip":
+            entry["protocol"] = field.protocol
+            validators = [v for v in validators if v not in _IP_VALIDATORS]
+        elif kind == "decimal":
+            validators = [v for v in validators if not isinstance(v, dj_validators.DecimalValidator)]
+        return validators
+
+    # -- output ---------------------------------------------------------
+
+    def _missing_keys(self, instance, key):
+        """The keys of a to-many field whose objects were not prefetched."""
+        if getattr(instance, "pk", None) is None:
+            return []
+        if not self.allow_m2m_queries:
+            raise ValueError(
+                f"{self!r}: field {key!r} was not prefetched; reading it would cost a query per "
+                f"{self.model.__name__}: use .prefetch_related({key!r}), or ModelResource(..., "
+                f"allow_m2m_queries=True)")
+        spec = self._by_name[key]
+        return list(getattr(instance, spec.model_field.name).values_list(spec.to_field.attname, flat=True))
+
+    def dump(self, instance) -> dict[str, Any]:
+        """One instance as a JSON-ready dict (keys in field order)."""
+        return self.layout.dump(instance)
+
+    def dump_many(self, instances) -> list[dict[str, Any]]:
+        """A list (or any iterable) of instances as JSON-ready dicts."""
+        return self.layout.dump_many(instances)
+
+    def dump_json(self, instance) -> bytes:
+        """``encode_json(dump(instance))``, written directly."""
+        return self.layout.dump_json(instance)
+
+    def dump_many_json(self, instances) -> bytes:
+        """``encode_json(dump_many(instances))``, written directly."""
+        return self.layout.dump_many_json(instances)
+
+    def serialize_queryset(self, queryset: QuerySet) -> list[dict[str, Any]]:
+        """The query set's objects as JSON-ready dicts, read as rows without
+        building model instances."""
+        return serialize_rows(self.layout, self.model, queryset, self.fields, False)
+
+    def serialize_queryset_json(self, queryset: QuerySet) -> bytes:
+        """``encode_json(serialize_queryset(queryset))``, written directly."""
+        return serialize_rows(self.layout, self.model, queryset, self.fields, True)
+
+    # -- input ----------------------------------------------------------
+
+    def _plan(self, reject: bool):
+        plan = self._plans.get(reject)
+        if plan is None:
+            entries = [f.plan for f in self.fields if f.plan is not None]
+            if reject:
+                # Read-only fields are known names: accepted and ignored.
+                entries += [{"name": f.name, "kind": "json", "required": False, "allow_null": True}
+                            for f in self.fields if f.plan is None]
+            plan = self._plans[reject] = InputPlan(entries)
+        return plan
+
+    def load(self, body, *, partial: bool = False, instance=None, unknown: str = "ignore"):
+        """Request input (JSON bytes or str, or a parsed dict) checked by the
+        model's rules. Returns ``(values, None)``, the values ready for
+        ``Model(**values)`` or ``setattr`` (related objects as instances,
+        many-to-many fields as lists of instances), or ``(None, report)``,
+        a report in the shape of ``zembra_core.validate``'s. Read-only fields
+        are ignored; ``partial=True`` requires nothing (updates);
+        ``unknown="reject"`` reports keys that are not fields; ``instance``
+        is the object being updated (left out of uniqueness checks)."""
+        values, errors = self.load_errors(body, partial=partial, instance=instance, unknown=unknown)
+        if errors is None:
+            return values, None
+        return None, self.report(errors)
+
+    def load_errors(self, body, *, partial: bool = False, instance=None, unknown: str = "ignore"):
+        """``load`` with the errors as DRF gives them: ``{name: [(message,
+        code), ...]}`` (``"non_field_errors"`` for the body as a whole)."""
+        values, errors = parse_input(self._plan(unknown == "reject"), body, partial=partial, unknown=unknown)
+        if errors is not None:
+            if "non_field_errors" not in errors:
+                # As DRF does, the fields that did parse still get their
+                # database checks, so one answer reports every problem.
+                checked = [f.plan for f in self._database_checked if f.name not in errors]
+                if checked:
+                    more, _ = parse_input(InputPlan(checked), body, partial=True)
+                    errors.update(self._database_checks(more or {}, instance))
+                errors = {name: errors[name] for name in self._error_order(errors)}
+            return None, errors
+        errors = self._database_checks(values, instance)
+        if unknown == "reject":
+            for spec in self.fields:
+                if spec.plan is None:
+                    values.pop(spec.name, None)
+        return (None, errors) if errors else (values, None)
+
+    @property
+    def _database_checked(self) -> list[_Field]:
+        return [f for f in self.fields if f.plan is not None and (f.relation is not None or f in self._unique)]
+
+    def _error_order(self, errors) -> list[str]:
+        return [f.name for f in self.fields if f.name in errors] + [n for n in errors if n not in self._by_name]
+
+    def _database_checks(self, values: dict, instance) -> dict[str, list]:
+        """Relation keys replaced by their objects (reporting missing ones)
+        and uniqueness, for the fields in values."""
+        errors = {}
+        for spec in self.fields:
+            if spec.relation is not None and values.get(spec.name) is not None:
+                problem = self._resolve(spec, values)
+                if problem is not None:
+                    errors[spec.name] = [problem]
+        for spec in self._unique:
+            if values.get(spec.name) is not None and spec.name not in errors:
+                problem = self._unique_problem(spec, values[spec.name], instance)
+                if problem is not None:
+                    errors[spec.name] = [problem]
+        return errors
+
+    def _resolve(self, spec: _Field, values: dict) -> tuple[str, str] | None:
+        """Replaces the keys of a relation by the related objects."""
+        related = spec.related_model._default_manager.all()
+        limit = spec.model_field.get_limit_choices_to()
+        if limit:
+            related = related.filter(limit if isinstance(limit, models.Q) else models.Q(**limit))
+        lookup = spec.to_field.attname if spec.relation == "one" else "pk"
+        if spec.relation == "one" and spec.to_field.primary_key:
+            lookup = "pk"
+        if spec.relation == "one":
+            key = values[spec.name]
+            if not key_fits(spec.to_field, key, related.db):
+                return _missing_object(spec, key)
+            try:
+                values[spec.name] = related.get(**{lookup: key})
+            except spec.related_model.DoesNotExist:
+                return _missing_object(spec, key)
+            except (TypeError, ValueError, ValidationError):
+                return (f"Incorrect type. Expected pk value, received {type(key).__name__}.", "incorrect_type")
+            return None
+        keys = values[spec.name]
+        try:
+            found = related.in_bulk([k for k in dict.fromkeys(keys) if key_fits(spec.to_field, k, related.db)],
+                                    field_name=lookup)
+        except (TypeError, ValueError, ValidationError):
+            return ("Incorrect type. Expected pk value, received list.", "incorrect_type")
+        for key in keys:
+            if key not in found:
+                return _missing_object(spec, key)
+        values[spec.name] = [found[key] for key in keys]
+        return None
+
+    def _unique_problem(self, spec: _Field, value, instance) -> tuple[str, str] | None:
+        field = spec.model_field
+        others = self.model._default_manager.filter(**{field.name: value})
+        if instance is not None and instance.pk is not None:
+            others = others.exclude(pk=instance.pk)
+        if not others.exists():
+            return None
+        message = field.error_messages["unique"] % {"model_name": self.model._meta.verbose_name,
+                                                     "field_label": field.verbose_name}
+        return (message, "unique")
+
+    def report(self, errors: Mapping[str, list]) -> dict[str, Any]:
+        """Errors as ``{name: [(message, code), ...]}`` in the report shape
+        of ``zembra_core.validate``."""
+        entries = [{"field": name, "message": str(message), "code": code, "params": {}}
+                   for name, problems in errors.items() for message, code in problems]
+        writable = sum(1 for f in self.fields if not f.read_only)
+        failed = sum(1 for name in errors if name in self._by_name)
+        return {"valid_count": max(writable - failed, 0), "error_count": len(entries), "is_valid": False,
+                "errors": entries}
+
+    def save(self, values: dict[str, Any], instance=None):
+        """Creates an instance from ``load``'s values, or updates ``instance``
+        with them; many-to-many fields are set once the row exists, and
+        their objects are left prefetched, so ``dump(save(values))`` works."""
+        plain = {}
+        many = {}
+        for name, value in values.items():
+            spec = self._by_name.get(name)
+            (many if spec is not None and spec.relation == "many" else plain)[name] = value
+        if instance is None:
+            instance = self.model._default_manager.create(**plain)
+        else:
+            for name, value in plain.items():
+                setattr(instance, name, value)
+            instance.save()
+        for name, value in many.items():
+            getattr(instance, name).set(value)
+        # Writing the instance next must not cost a query per to-many field
+        # and call: their objects are fetched once now, as prefetch_related does.
+        cache = getattr(instance, "_prefetched_objects_cache", {})
+        stale = [f.model_field.name for f in self.fields if f.relation == "many" and f.model_field.name not in cache]
+        if stale:
+            models.prefetch_related_objects([instance], *stale)
+        return instance
+
+
+def check_queryset(model, queryset) -> None:
+    """Refuses what the row route cannot serialize as the model's objects."""
+    if not isinstance(queryset, QuerySet):
+        raise TypeError(f"expected a QuerySet of {model.__name__}, got {type(queryset).__name__}")
+    if queryset.model._meta.concrete_model is not model._meta.concrete_model:
+        raise TypeError(f"a QuerySet of {queryset.model.__name__} given for {model.__name__}")
+    if queryset._iterable_class is not models.query.ModelIterable:
+        raise TypeError("a values() or values_list() query set cannot be serialized; pass the model's own")
+
+
+def query_rows(model, queryset: QuerySet, specs) -> list[tuple]:
+    """The query set's rows, one value per spec in order, without building
+    model instances: plain columns through ``values_list()``, the keys of
+    each to-many spec by one query for all rows (never one per row)."""
+    check_queryset(model, queryset)
+    plain = [s.attribute for s in specs if s.relation != "many"]
+    many = [s for s in specs if s.relation == "many"]
+    if not many:
+        return list(queryset.values_list(*plain))
+    key_at = _key_position(model, plain)
+    rows = list(queryset.values_list(*plain, *([] if key_at < len(plain) else [model._meta.pk.attname])))
+    return _with_many(rows, specs, key_at, queryset.db)
+
+
+def serialize_rows(layout, model, queryset: QuerySet, specs, as_json: bool):
+    """``layout.rows(query_rows(...))`` (or ``rows_json``), with the rows read
+    from the database's cursor and their raw values read natively where the
+    query set route of ``zembra.django`` knows the columns' converters."""
+    check_queryset(model, queryset)
+    raw = _cursor_rows(model, queryset, specs)
+    if raw is not None:
+        rows, plan = raw
+        done = (layout.raw_rows_json if as_json else layout.raw_rows)(rows, plan)
+        if done is not None:
+            return done
+    rows = query_rows(model, queryset, specs)
+    return layout.rows_json(rows) if as_json else layout.rows(rows)
+
+
+def _selects(compiler, fields) -> bool:
+    """Whether column i of the SQL is field i's own column (a relation's
+    column holds its target field's values)."""
+    from django.db.models.expressions import Col
+
+    if len(compiler.select) != len(fields):
+        return False
+    for (column, _, _), field in zip(compiler.select, fields):
+        output = field.target_field if field.is_relation else field
+        if type(column) is not Col or column.target is not field or column.output_field is not output:
+            return False
+    return True
+
+
+def _key_position(model, attributes: list[str]) -> int:
+    name = model._meta.pk.attname
+    return attributes.index(name) if name in attributes else len(attributes)
+
+
+def _with_many(rows, specs, key_at: int, using: str) -> list[tuple]:
+    """Rows of the plain columns (plus the key at key_at) with each to-many
+    spec's keys put in its place."""
+    pks = [row[key_at] for row in rows]
+    keys = {id(s): _many_keys(s, pks, using) for s in specs if s.relation == "many"}
+    out = []
+    for row in rows:
+        values = iter(row)
+        out.append(tuple(keys[id(s)].get(row[key_at], ()) if s.relation == "many" else next(values) for s in specs))
+    return out
+
+
+def _cursor_rows(model, queryset: QuerySet, specs):
+    """(rows, plan) straight from the cursor, or None where only Django's own
+    converters can read the columns (zembra.django decides, as for its
+    query set route)."""
+    from django.core.exceptions import EmptyResultSet
+    from django.db.models.sql.compiler import SQLCompiler
+
+    from zembra import django as route  # imports this module: looked up at call time
+
+    plain = [s for s in specs if s.relation != "many"]
+    attributes = [s.attribute for s in plain]
+    fields = [s.model_field for s in plain]
+    many = len(plain) != len(specs)
+    key_at = _key_position(model, attributes)
+    if many and key_at == len(attributes):
+        attributes.append(model._meta.pk.attname)
+        fields.append(model._meta.pk)
+    rows_query = queryset.values_list(*attributes)
+    if not route._has_plain_query(queryset, rows_query):
+        return None
+    compiler = rows_query.query.get_compiler(using=rows_query.db)
+    if type(compiler) is not SQLCompiler or not route._time_zone_allows(compiler.connection):
+        return None
+    try:
+        sql, params = compiler.as_sql()
+    except EmptyResultSet:
+        sql = None
+    if not sql:
+        return [], tuple(0 for _ in specs)
+    if not _selects(compiler, fields):
+        return None
+    plan = route._plan(("layer", model, rows_query.db, tuple(fields)), compiler, fields)
+    if plan is None:
+        return None
+    with compiler.connection.cursor() as cursor:
+        cursor.execute(sql, params)
+        rows = cursor.fetchall()
+    if not many:
+        return rows, plan
+    readers = iter(plan)
+    full_plan = tuple(0 if s.relation == "many" else next(readers) for s in specs)
+    if any(code != 0 for code in plan[key_at:key_at + 1]):
+        return None  # keys that need a converter cannot group the to-many keys
+    return _with_many(rows, specs, key_at, queryset.db), full_plan
+
+
+def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
+    """source key -> its related keys, in the related model's default order."""
+    if not pks:
+        return {}
+    query_name = spec.model_field.related_query_name()
+    related = spec.related_model._default_manager.db_manager(using)
+    pairs = related.filter(**{f"{query_name}__in": pks}).values_list(query_name, spec.to_field.attname)
+    grouped: dict[Any, list] = {}
+    for source, key in pairs:
+        grouped.setdefault(source, []).append(key)
+    return grouped
+
+
+def skip_none(validators: list) -> list:
+    """The validators, not run on null (DRF never runs them on null; the
+    parser leaves that to them)."""
+    return [(lambda value, check=check: None if value is None else check(value)) for check in validators]
+
+
+def key_fits(field: models.Field, key, using: str) -> bool:
+    """Whether an integer key is within its column's range: a key outside
+    cannot exist, and the database would refuse the query."""
+    if not isinstance(key, int):
+        return True
+    from django.db import connections
+
+    try:
+        low, high = connections[using].ops.integer_field_range(_target(field).get_internal_type())
+    except KeyError:
+        return True
+    return (low is None or key >= low) and (high is None or key <= high)
+
+
+def _missing_object(spec: _Field, key) -> tuple[str, str]:
+    if spec.relation == "one" and not spec.to_field.primary_key:
+        return (f"Object with {spec.to_field.name}={key} does not exist.", "does_not_exist")
+    return (f'Invalid pk "{key}" - object does not exist.', "does_not_exist")
+
+
+def _use_tz() -> bool:
+    from django.conf import settings
+
+    return bool(settings.USE_TZ)
+

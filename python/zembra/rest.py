@@ -1,0 +1,651 @@
+"""A drop-in for Django REST framework: ``ModelSerializer``, its
+``ListSerializer`` and a ``JSONRenderer`` that write and read natively.
+
+Declare serializers exactly as DRF's::
+
+    from zembra.rest import ModelSerializer
+
+    class ArticleSerializer(ModelSerializer):
+        class Meta:
+            model = Article
+            fields = "__all__"
+            read_only_fields = ["slug"]
+
+The fields are the ones DRF's ``ModelSerializer`` builds (``Meta`` means what
+it means to DRF, declared fields included). Once per class they are compiled:
+the fields whose DRF class the native code knows become a column layout
+(output) and an input plan (request input); every other field keeps DRF's own
+code, and so does a serializer that overrides what the compiled route
+replaces. Everything the database decides (related objects, uniqueness,
+serializer-level validators) still runs, as DRF runs it.
+"""
+
+from __future__ import annotations
+
+import copy
+import datetime
+import traceback
+import types
+from collections.abc import Mapping
+from typing import Any
+
+from django.conf import settings
+from django.core.exceptions import ObjectDoesNotExist
+from django.core.exceptions import ValidationError as DjangoValidationError
+from django.db import models
+from django.db.models.manager import BaseManager
+from django.db.models.query import ModelIterable, QuerySet
+from django.utils import timezone
+from rest_framework import ISO_8601, DJANGO_DURATION_FORMAT, relations, renderers, serializers
+from rest_framework import fields as drf
+from rest_framework.exceptions import ErrorDetail, ValidationError
+from rest_framework.fields import SkipField, empty, get_error_detail
+from rest_framework.settings import api_settings
+from rest_framework.utils import html
+from rest_framework.validators import UniqueValidator
+
+from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows, skip_none
+from zembra._speedups import ColumnLayout, encode_json_plain
+
+__all__ = ["ModelSerializer", "ListSerializer", "JSONRenderer"]
+
+_TEXT = {drf.CharField: "string", drf.EmailField: "email", drf.URLField: "url", drf.SlugField: "slug",
+         drf.IPAddressField: "ip"}
+_OUTPUT_TEXT = (drf.CharField, drf.EmailField, drf.URLField, drf.SlugField, drf.IPAddressField, drf.RegexField)
+# Methods the compiled routes stand in for; a serializer that overrides one
+# of them keeps DRF's route for that direction.
+_OUTPUT_METHODS = ("__init__", "get_fields", "to_representation", "fields")
+_INPUT_METHODS = ("__init__", "get_fields", "to_internal_value", "fields", "_writable_fields")
+
+
+class _FieldContext:
+    """What DRF's UniqueValidator reads from the field it checks."""
+
+    __slots__ = ("source_attrs", "parent")
+
+    def __init__(self, source, parent):
+        self.source_attrs = [source]
+        self.parent = parent
+
+
+def _simple_source(field) -> str | None:
+    source = field.source
+    if not source or source == "*" or "." in source:
+        return None
+    return source
+
+
+def _concrete_field(model, name):
+    try:
+        field = model._meta.get_field(name)
+    except Exception:
+        return None
+    if field.auto_created and not field.concrete:
+        return None
+    return field
+
+
+def _overrides(cls, names) -> bool:
+    for klass in cls.__mro__:
+        if klass is ModelSerializer:
+            return False
+        if any(name in vars(klass) for name in names):
+            return True
+    return False
+
+
+def _django_validator(validator) -> bool:
+    """A validator of Django's own (it raises only Django's ValidationError
+    and needs no context): the input parser may run it."""
+    if getattr(validator, "requires_context", False):
+        return False
+    if isinstance(validator, types.FunctionType):
+        module = validator.__module__
+    else:
+        module = type(validator).__module__
+    return bool(module) and module.startswith("django.")
+
+
+class _Compiled:
+    """A serializer class's fields compiled once."""
+
+    def __init__(self, cls):
+        self.output = self.input = None
+        self.serializer_validators = self.nested_writes = True
+        if _overrides(cls, ("__init__", "get_fields", "fields")):
+            return  # fields that may differ per instance: DRF's routes throughout
+        proto = cls()
+        self.model = cls.Meta.model
+        fields = proto.fields
+        self.readable = [f for f in fields.values() if not f.write_only]
+        self.writable = [f for f in fields.values() if not f.read_only]
+        self.prototypes = dict(fields)
+        self.needs_utc = False
+        self.output = None if _overrides(cls, _OUTPUT_METHODS) else self._compile_output()
+        self.input = None if _overrides(cls, _INPUT_METHODS) else self._compile_input(cls)
+        self.serializer_validators = bool(proto.validators) or any(
+            f.read_only and f.default is not empty for f in fields.values())
+        info_many = {f.name for f in self.model._meta.many_to_many}
+        self.many_to_many = info_many
+        self.nested_writes = any(isinstance(f, serializers.BaseSerializer) or "." in (f.source or "")
+                                 for f in self.writable)
+
+    # -- output ---------------------------------------------------------
+
+    def _compile_output(self):
+        specs = []
+        self.fallback_out = []
+        for field in self.readable:
+            spec = self._column(field)
+            if spec is None:
+                self.fallback_out.append(field.field_name)
+            else:
+                specs.append(spec)
+        if not specs:
+            return None
+        self.specs = specs
+        self.row_ready = not self.fallback_out
+        return ColumnLayout([s.column() for s in specs], self._missing_keys)
+
+    def _missing_keys(self, instance, key):
+        # DRF reads an unprefetched to-many field with a query per object, so does this.
+        if getattr(instance, "pk", None) is None:
+            return []
+        spec = next(s for s in self.specs if s.name == key)
+        return list(getattr(instance, spec.model_field.name).values_list(spec.to_field.attname, flat=True))
+
+    def _column(self, field) -> _Field | None:
+        source = _simple_source(field)
+        if source is None:
+            return None
+        model_field = _concrete_field(self.model, source)
+        if model_field is None:
+            return None
+        cls = type(field)
+        name = field.field_name
+        if cls is relations.PrimaryKeyRelatedField or cls is relations.SlugRelatedField:
+            if not model_field.is_relation or model_field.many_to_many:
+                return None
+            if cls is relations.SlugRelatedField and field.slug_field != model_field.target_field.attname:
+                return None
+            if cls is relations.PrimaryKeyRelatedField and (field.pk_field is not None
+                                                           or not model_field.target_field.primary_key):
+                return None
+            target = _target(model_field)
+            return self._spec(name, model_field, model_field.attname, target)
+        if cls is relations.ManyRelatedField:
+            child = field.child_relation
+            if type(child) is not relations.PrimaryKeyRelatedField or child.pk_field is not None \
+                    or not model_field.many_to_many:
+                return None
+            target = _target(model_field.target_field)
+            return _Field(name, model_field, model_field.name, "many",
+                          {"cache": model_field.name, "item_attribute": target.attname,
+                           "item_kind": _output_kind(target)},
+                          True, relation="many", related_model=model_field.related_model, to_field=target)
+        if model_field.is_relation:
+            return None
+        kind = self._output_kind(field, model_field)
+        if kind is None:
+            return None
+        return self._spec(name, model_field, model_field.attname, model_field, kind)
+
+    def _spec(self, name, model_field, attribute, kind_field, kind=None):
+        kind = kind or _output_kind(kind_field)
+        options = None
+        if kind == "decimal":
+            options = {"decimal_places": kind_field.decimal_places}
+        if kind in ("datetime", "time"):
+            options = {"iso": True}
+            self.needs_utc |= kind == "datetime"
+        return _Field(name, model_field, attribute, kind, options, True)
+
+    @staticmethod
+    def _output_kind(field, model_field) -> str | None:
+        cls = type(field)
+        if cls is drf.IntegerField:
+            return "int"
+        if cls is drf.BigIntegerField:
+            return None if getattr(field, "coerce_to_string", api_settings.COERCE_BIGINT_TO_STRING) else "int"
+        if cls is drf.FloatField:
+            return "float"
+        if cls is drf.DecimalField:
+            plain = (getattr(field, "coerce_to_string", api_settings.COERCE_DECIMAL_TO_STRING)
+                     and not field.localize and not field.normalize_output and field.rounding is None
+                     and field.decimal_places is not None)
+            return "decimal" if plain and isinstance(model_field, models.DecimalField) else None
+        if cls is drf.BooleanField:
+            return "bool"
+        if cls in _OUTPUT_TEXT:
+            return "str"
+        if cls is drf.UUIDField:
+            return "uuid" if field.uuid_format == "hex_verbose" else None
+        formats = {drf.DateField: ("date", api_settings.DATE_FORMAT),
+                   drf.TimeField: ("time", api_settings.TIME_FORMAT),
+                   drf.DateTimeField: ("datetime", api_settings.DATETIME_FORMAT)}
+        if cls in formats:
+            kind, default = formats[cls]
+            output_format = getattr(field, "format", default)
+            if not isinstance(output_format, str) or output_format.lower() != ISO_8601:
+                return None
+            if cls is drf.DateTimeField and hasattr(field, "timezone"):
+                return None
+            return kind if _output_kind(model_field) == kind else None
+        if cls is drf.DurationField:
+            output_format = getattr(field, "format", api_settings.DURATION_FORMAT)
+            ok = isinstance(output_format, str) and output_format.lower() == DJANGO_DURATION_FORMAT
+            return "duration" if ok and isinstance(model_field, models.DurationField) else None
+        if cls is drf.JSONField:
+            return "json" if not field.binary else None
+        if cls is drf.ChoiceField:
+            kind = _output_kind(model_field)
+            wanted = {"str": str, "int": int}.get(kind)
+            if wanted is None or not all(type(key) is wanted for key in field.choices):
+                return None
+            return kind
+        if cls is drf.ModelField:
+            if isinstance(model_field, models.BinaryField):
+                return "bytes"
+            if isinstance(model_field, models.GeneratedField):
+                kind = _output_kind(model_field)
+                return kind if kind in ("int", "float") else None
+        return None
+
+    # -- input ----------------------------------------------------------
+
+    def _compile_input(self, cls):
+        entries = []
+        self.relations = {}
+        self.python_checks = {}
+        self.fallback_in = []
+        self.sources = {}
+        default_zone = timezone.get_default_timezone() if settings.USE_TZ else None
+        self.default_zone = default_zone
+        for field in self.writable:
+            entry = self._entry(field, default_zone)
+            name = field.field_name
+            if entry is None:
+                self.fallback_in.append(name)
+                continue
+            entries.append(entry)
+            self.sources[name] = field.source
+            validators = field._kwargs.get("validators", ())
+            # A relation's validators get the related object, as DRF gives it.
+            checks = list(validators) if name in self.relations else [v for v in validators
+                                                                       if not _django_validator(v)]
+            if checks:
+                self.python_checks[name] = checks
+        self.validate_methods = {f.field_name: f"validate_{f.field_name}" for f in self.writable
+                                 if hasattr(cls, f"validate_{f.field_name}")}
+        self.entries = {e["name"]: e for e in entries}
+        return InputPlan(entries)
+
+    def _entry(self, field, default_zone):
+        if _simple_source(field) is None:
+            return None
+        cls = type(field)
+        entry = {"name": field.field_name, "required": bool(field.required), "allow_null": bool(field.allow_null)}
+        if cls is relations.PrimaryKeyRelatedField or cls is relations.ManyRelatedField:
+            child = field.child_relation if cls is relations.ManyRelatedField else field
+            if type(child) is not relations.PrimaryKeyRelatedField or child.pk_field is not None \
+                    or child.queryset is None:
+                return None
+            key_kind = _input_kind(_target(child.queryset.model._meta.pk))
+            if key_kind not in ("integer", "uuid", "string"):
+                return None
+            entry["kind"] = "many_primary_keys" if cls is relations.ManyRelatedField else "primary_key"
+            entry["key_kind"] = key_kind
+            if cls is relations.ManyRelatedField:
+                entry["allow_empty"] = bool(field.allow_empty)
+            self.relations[field.field_name] = (child.queryset, cls is relations.ManyRelatedField)
+            return entry
+        if cls is drf.ChoiceField:
+            entry.update(kind="choice", choices=list(field.choices), allow_blank=bool(field.allow_blank))
+            return self._with_validators(field, entry)
+        if cls in (drf.IntegerField, drf.BigIntegerField, drf.FloatField, drf.DurationField):
+            entry["kind"] = {drf.FloatField: "float", drf.DurationField: "duration"}.get(cls, "integer")
+            self._bounds(field, entry)
+            return self._with_validators(field, entry)
+        if cls is drf.DecimalField:
+            if field.localize or field.rounding is not None:
+                return None
+            entry.update(kind="decimal", max_digits=field.max_digits, decimal_places=field.decimal_places)
+            self._bounds(field, entry)
+            return self._with_validators(field, entry)
+        if cls is drf.BooleanField:
+            entry["kind"] = "boolean"
+            return self._with_validators(field, entry)
+        if cls in _TEXT:
+            entry.update(kind=_TEXT[cls], allow_blank=bool(field.allow_blank),
+                         trim_whitespace=bool(field.trim_whitespace))
+            if cls is drf.SlugField:
+                entry["allow_unicode"] = bool(field.allow_unicode)
+            if field.max_length is not None:
+                entry["max_length"] = field.max_length
+            if field.min_length is not None:
+                entry["min_length"] = field.min_length
+            if cls is drf.IPAddressField:
+                entry["protocol"] = field.protocol
+            return self._with_validators(field, entry)
+        if cls is drf.UUIDField:
+            entry["kind"] = "uuid"
+            return self._with_validators(field, entry)
+        formats = {drf.DateField: ("date", api_settings.DATE_INPUT_FORMATS),
+                   drf.TimeField: ("time", api_settings.TIME_INPUT_FORMATS),
+                   drf.DateTimeField: ("datetime", api_settings.DATETIME_INPUT_FORMATS)}
+        if cls in formats:
+            kind, default = formats[cls]
+            input_formats = getattr(field, "input_formats", default)
+            if [str(f).lower() for f in input_formats] != [ISO_8601]:
+                return None
+            entry["kind"] = kind
+            if kind == "datetime":
+                entry["default_timezone"] = field.timezone if hasattr(field, "timezone") else default_zone
+            return self._with_validators(field, entry)
+        if cls is drf.JSONField and not field.binary and field.encoder is None:
+            entry["kind"] = "json"
+            return self._with_validators(field, entry)
+        return None
+
+    @staticmethod
+    def _bounds(field, entry):
+        if field.max_value is not None:
+            entry["max_value"] = field.max_value
+        if field.min_value is not None:
+            entry["min_value"] = field.min_value
+
+    @staticmethod
+    def _with_validators(field, entry):
+        plain = [v for v in field._kwargs.get("validators", ()) if _django_validator(v)]
+        if plain:
+            entry["validators"] = skip_none(plain) if entry["allow_null"] else plain
+        return entry
+
+
+def _compiled(cls) -> _Compiled:
+    found = cls.__dict__.get("_zembra_compiled")
+    if found is None:
+        found = _Compiled(cls)
+        cls._zembra_compiled = found
+    return found
+
+
+def _details(problems) -> list[ErrorDetail]:
+    return [ErrorDetail(str(message), code=code) for message, code in problems]
+
+
+class ModelSerializer(serializers.ModelSerializer):
+    """DRF's ``ModelSerializer`` with native output and input for the fields
+    whose kinds the native code knows."""
+
+    def _zembra(self) -> _Compiled:
+        return _compiled(type(self))
+
+    @classmethod
+    def many_init(cls, *args, **kwargs):
+        # DRF's many_init, with this module's ListSerializer as the default.
+        list_kwargs = {}
+        for key in serializers.LIST_SERIALIZER_KWARGS_REMOVE:
+            value = kwargs.pop(key, None)
+            if value is not None:
+                list_kwargs[key] = value
+        list_kwargs["child"] = cls(*args, **kwargs)
+        list_kwargs.update({key: value for key, value in kwargs.items() if key in serializers.LIST_SERIALIZER_KWARGS})
+        meta = getattr(cls, "Meta", None)
+        list_serializer_class = getattr(meta, "list_serializer_class", ListSerializer)
+        return list_serializer_class(*args, **list_kwargs)
+
+    # -- output ---------------------------------------------------------
+
+    def _bound_fields(self, names) -> dict[str, Any]:
+        """Copies of DRF's fields bound to this serializer (its context), for
+        the fields that keep DRF's code."""
+        bound = self.__dict__.get("_zembra_bound")
+        if bound is None:
+            bound = self.__dict__["_zembra_bound"] = {}
+        missing = [n for n in names if n not in bound]
+        if missing:
+            prototypes = self._zembra().prototypes
+            for name in missing:
+                field = copy.deepcopy(prototypes[name])
+                field.bind(name, self)
+                bound[name] = field
+        return bound
+
+    def _native_output(self, compiled, instance) -> bool:
+        if compiled.output is None or not isinstance(instance, compiled.model):
+            return False
+        return not compiled.needs_utc or _current_zone_is_utc()
+
+    def to_representation(self, instance):
+        compiled = self._zembra()
+        if not self._native_output(compiled, instance):
+            return super().to_representation(instance)
+        data = compiled.output.dump(instance)
+        if not compiled.fallback_out:
+            return data
+        return self._with_fallback(compiled, instance, data)
+
+    def _with_fallback(self, compiled, instance, data):
+        bound = self._bound_fields(compiled.fallback_out)
+        out = {}
+        for field in compiled.readable:
+            name = field.field_name
+            if name in data:
+                out[name] = data[name]
+                continue
+            field = bound[name]
+            try:
+                attribute = field.get_attribute(instance)
+            except SkipField:
+                continue
+            check = attribute.pk if isinstance(attribute, relations.PKOnlyObject) else attribute
+            out[name] = None if check is None else field.to_representation(attribute)
+        return out
+
+    # -- input ----------------------------------------------------------
+
+    def to_internal_value(self, data):
+        compiled = self._zembra()
+        if compiled.input is None or not isinstance(data, Mapping) or html.is_html_input(data) \
+                or (compiled.default_zone is not None and timezone.get_current_timezone() is not compiled.default_zone):
+            return super().to_internal_value(data)
+        partial = bool(getattr(self.root, "partial", False))
+        values, errors = parse_input(compiled.input, data, partial=partial)
+        if errors is not None:
+            problems = {name: _details(found) for name, found in errors.items()}
+            # DRF checks every field: those that parsed get their database and
+            # Python checks too, so one answer reports every problem.
+            entries = [e for n, e in compiled.entries.items() if n not in errors]
+            values = parse_input(InputPlan(entries), data, partial=True)[0] or {} if entries else {}
+        else:
+            problems = {}
+        self._python_checks(compiled, values, problems)
+        out = {}
+        fallback = self._bound_fields(compiled.fallback_in) if compiled.fallback_in else {}
+        for field in compiled.writable:
+            name = field.field_name
+            if name in fallback:
+                self._fallback_field(fallback[name], data, out, problems)
+            elif name in values and name not in problems:
+                out[compiled.sources[name]] = values[name]
+        if problems:
+            order = [f.field_name for f in compiled.writable]
+            raise ValidationError({name: problems[name] for name in order if name in problems})
+        return out
+
+    def _fallback_field(self, field, data, out, problems):
+        validate_method = getattr(self, "validate_" + field.field_name, None)
+        try:
+            value = field.run_validation(field.get_value(data))
+            if validate_method is not None:
+                value = validate_method(value)
+        except ValidationError as exc:
+            problems[field.field_name] = exc.detail
+        except DjangoValidationError as exc:
+            problems[field.field_name] = get_error_detail(exc)
+        except SkipField:
+            pass
+        else:
+            self.set_value(out, field.source_attrs, value)
+
+    def _python_checks(self, compiled, values, problems):
+        """Related objects, validators that need Python, validate_<field>()."""
+        for name, value in list(values.items()):
+            if name in problems:
+                continue
+            try:
+                if name in compiled.relations and value is not None:
+                    value = values[name] = _related(compiled.relations[name], value)
+                for check in compiled.python_checks.get(name, ()):
+                    _run_validator(check, value, name, compiled, self)
+                method = compiled.validate_methods.get(name)
+                if method is not None:
+                    values[name] = getattr(self, method)(value)
+            except ValidationError as exc:
+                problems[name] = exc.detail
+            except DjangoValidationError as exc:
+                problems[name] = get_error_detail(exc)
+
+    def run_validators(self, value):
+        if self._zembra().serializer_validators or type(self).get_validators is not \
+                serializers.ModelSerializer.get_validators:
+            super().run_validators(value)
+
+    # -- saving ---------------------------------------------------------
+
+    def create(self, validated_data):
+        compiled = self._zembra()
+        if compiled.nested_writes:
+            return super().create(validated_data)
+        model = compiled.model
+        many_to_many = {name: validated_data.pop(name) for name in list(validated_data)
+                        if name in compiled.many_to_many}
+        try:
+            instance = model._default_manager.create(**validated_data)
+        except TypeError:
+            raise TypeError(
+                f"Got a `TypeError` when calling `{model.__name__}.{model._default_manager.name}.create()`. "
+                f"This may be because you have a writable field on the serializer class that is not a valid "
+                f"argument to `{model.__name__}.{model._default_manager.name}.create()`. You may need to make "
+                f"the field read-only, or override the {type(self).__name__}.create() method to handle this "
+                f"correctly.\nOriginal exception was:\n {traceback.format_exc()}") from None
+        for name, value in many_to_many.items():
+            getattr(instance, name).set(value)
+        return instance
+
+    def update(self, instance, validated_data):
+        compiled = self._zembra()
+        if compiled.nested_writes:
+            return super().update(instance, validated_data)
+        many_to_many = []
+        for attr, value in validated_data.items():
+            if attr in compiled.many_to_many:
+                many_to_many.append((attr, value))
+            else:
+                setattr(instance, attr, value)
+        instance.save()
+        for attr, value in many_to_many:
+            getattr(instance, attr).set(value)
+        return instance
+
+
+def _related(relation, value):
+    """The related objects of primary keys, as DRF's PrimaryKeyRelatedField
+    finds them (one query for a list)."""
+    queryset, many = relation
+    queryset = queryset.all() if isinstance(queryset, (QuerySet, BaseManager)) else queryset
+    pk = queryset.model._meta.pk
+    if not many:
+        if not key_fits(pk, value, queryset.db):
+            raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
+                                               code="does_not_exist")])
+        try:
+            return queryset.get(pk=value)
+        except ObjectDoesNotExist:
+            raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
+                                               code="does_not_exist")]) from None
+        except (TypeError, ValueError):
+            raise ValidationError([ErrorDetail(
+                f"Incorrect type. Expected pk value, received {type(value).__name__}.",
+                code="incorrect_type")]) from None
+    found = queryset.in_bulk([key for key in dict.fromkeys(value) if key_fits(pk, key, queryset.db)])
+    for key in value:
+        if key not in found:
+            raise ValidationError([ErrorDetail(f'Invalid pk "{key}" - object does not exist.',
+                                               code="does_not_exist")])
+    return [found[key] for key in value]
+
+
+def _run_validator(check, value, name, compiled, serializer):
+    errors = []
+    try:
+        if isinstance(check, UniqueValidator):
+            check(value, _FieldContext(compiled.sources[name], serializer))
+        elif getattr(check, "requires_context", False):
+            check(value, serializer._bound_fields([name])[name])
+        else:
+            check(value)
+    except ValidationError as exc:
+        if isinstance(exc.detail, dict):
+            raise
+        errors.extend(exc.detail)
+    except DjangoValidationError as exc:
+        errors.extend(get_error_detail(exc))
+    if errors:
+        raise ValidationError(errors)
+
+
+_UTC_NAMES = {"UTC", "Etc/UTC"}
+
+
+def _current_zone_is_utc() -> bool:
+    """DRF writes datetimes in the current time zone; the native text is UTC's."""
+    if not settings.USE_TZ:
+        return False
+    zone = timezone.get_current_timezone()
+    return zone is datetime.timezone.utc or getattr(zone, "key", None) in _UTC_NAMES
+
+
+class ListSerializer(serializers.ListSerializer):
+    """DRF's ``ListSerializer`` whose child writes natively: a query set
+    nobody has evaluated is read as rows, without model instances."""
+
+    def to_representation(self, data):
+        child = self.child
+        if not isinstance(child, ModelSerializer):
+            return super().to_representation(data)
+        compiled = child._zembra()
+        if compiled.output is None or (compiled.needs_utc and not _current_zone_is_utc()):
+            return super().to_representation(data)
+        iterable = data.all() if isinstance(data, BaseManager) else data
+        if (isinstance(iterable, QuerySet) and compiled.row_ready and iterable._result_cache is None
+                and not iterable._prefetch_related_lookups and iterable._iterable_class is ModelIterable
+                and iterable.model is compiled.model and not iterable.query.combinator):
+            return serialize_rows(compiled.output, compiled.model, iterable, compiled.specs, False)
+        items = list(iterable)
+        if not compiled.fallback_out and all(type(item) is compiled.model for item in items):
+            return compiled.output.dump_many(items)
+        return [child.to_representation(item) for item in items]
+
+
+class JSONRenderer(renderers.JSONRenderer):
+    """DRF's ``JSONRenderer`` writing natively what ``json.dumps`` would
+    write with DRF's default settings; anything else (indentation, ASCII
+    output, values only DRF's encoder knows) takes DRF's own path."""
+
+    def render(self, data, accepted_media_type=None, renderer_context=None):
+        if data is None:
+            return b""
+        if (self.ensure_ascii or not self.compact or not self.strict
+                or self.get_indent(accepted_media_type or "", renderer_context or {}) is not None):
+            return super().render(data, accepted_media_type, renderer_context)
+        try:
+            text = encode_json_plain(data)
+        except (TypeError, ValueError):
+            return super().render(data, accepted_media_type, renderer_context)
+        # DRF escapes U+2028 and U+2029 for JavaScript.
+        if b"\xe2\x80\xa8" in text or b"\xe2\x80\xa9" in text:
+            text = text.replace(b"\xe2\x80\xa8", b"\\u2028").replace(b"\xe2\x80\xa9", b"\\u2029")
+        return text
+

@@ -1,0 +1,58 @@
+"""Models of the model layer's tests: every field kind the layer knows,
+relations of both kinds, choices, automatic and generated fields."""
+
+import uuid
+
+from django.core.validators import MaxValueValidator, MinValueValidator
+from django.db import models
+
+
+class Author(models.Model):
+    name = models.CharField(max_length=40)
+
+
+class Label(models.Model):
+    name = models.CharField(max_length=20)
+
+    class Meta:
+        ordering = ["id"]
+
+
+class Article(models.Model):
+    title = models.CharField(max_length=40)
+    slug = models.SlugField(unique=True)
+    body = models.TextField(blank=True)
+    status = models.CharField(max_length=5, choices=[("draft", "Draft"), ("live", "Live")], default="draft")
+    rating = models.PositiveSmallIntegerField(choices=[(1, "poor"), (2, "fine"), (3, "good")], null=True,
+                                              blank=True)
+    views = models.IntegerField(default=0, validators=[MaxValueValidator(1000000)])
+    price = models.DecimalField(max_digits=7, decimal_places=2)
+    ratio = models.FloatField(null=True, blank=True, validators=[MinValueValidator(0.0)])
+    active = models.BooleanField(default=True)
+    published = models.DateField(null=True, blank=True)
+    starts = models.TimeField(null=True, blank=True)
+    happens = models.DateTimeField(null=True, blank=True)
+    created = models.DateTimeField(auto_now_add=True)
+    updated = models.DateTimeField(auto_now=True)
+    key = models.UUIDField(default=uuid.uuid4)
+    span = models.DurationField(null=True, blank=True)
+    ip = models.GenericIPAddressField(null=True, blank=True)
+    email = models.EmailField(blank=True)
+    site = models.URLField(blank=True)
+    extra = models.JSONField(default=dict, blank=True)
+    code = models.CharField(max_length=8, editable=False, default="x")
+    doubled = models.GeneratedField(expression=models.F("views") * 2, output_field=models.IntegerField(),
+                                    db_persist=True)
+    cover = models.FileField(blank=True)
+    author = models.ForeignKey(Author, on_delete=models.CASCADE, null=True, blank=True)
+    labels = models.ManyToManyField(Label, blank=True)
+
+
+class Ticket(models.Model):
+    """A key that is a UUID, a required foreign key and a required
+    many-to-many field."""
+
+    id = models.UUIDField(primary_key=True, default=uuid.uuid4)
+    article = models.ForeignKey(Article, on_delete=models.CASCADE)
+    note = models.CharField(max_length=10)
+    watchers = models.ManyToManyField(Author)
