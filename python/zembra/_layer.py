@@ -21,12 +21,7 @@ from django.db import models
 from django.db.models.query import QuerySet
 from django.utils import timezone
 
-from zembra._speedups import ColumnLayout
-
-try:
-    from zembra._speedups import InputPlan, parse_input
-except ImportError:  # the native parser is not part of this build yet
-    from zembra._input_standin import InputPlan, parse_input
+from zembra._speedups import ColumnLayout, InputPlan, parse_input
 
 __all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows", "skip_none"]
 
