@@ -23,7 +23,7 @@ from django.utils import timezone
 
 from zembra._speedups import ColumnLayout, InputPlan, parse_input
 
-__all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows", "skip_none"]
+__all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows"]
 
 ALL_FIELDS = "__all__"
 _NUMERIC = (models.IntegerField, models.FloatField, models.DecimalField, models.DurationField)
@@ -283,7 +283,7 @@ class ModelResource:
         if isinstance(field, models.DateTimeField):
             entry["default_timezone"] = timezone.get_default_timezone() if _use_tz() else None
         if validators:
-            entry["validators"] = skip_none(validators) if entry["allow_null"] else validators
+            entry["validators"] = validators
         return entry
 
     @staticmethod
@@ -627,12 +627,6 @@ def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
     for source, key in pairs:
         grouped.setdefault(source, []).append(key)
     return grouped
-
-
-def skip_none(validators: list) -> list:
-    """The validators, not run on null (DRF never runs them on null; the
-    parser leaves that to them)."""
-    return [(lambda value, check=check: None if value is None else check(value)) for check in validators]
 
 
 def key_fits(field: models.Field, key, using: str) -> bool:

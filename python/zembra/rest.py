@@ -44,7 +44,7 @@ from rest_framework.settings import api_settings
 from rest_framework.utils import html
 from rest_framework.validators import UniqueValidator
 
-from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows, skip_none
+from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows
 from zembra._speedups import ColumnLayout, encode_json_plain
 
 __all__ = ["ModelSerializer", "ListSerializer", "JSONRenderer"]
@@ -358,7 +358,7 @@ class _Compiled:
     def _with_validators(field, entry):
         plain = [v for v in field._kwargs.get("validators", ()) if _django_validator(v)]
         if plain:
-            entry["validators"] = skip_none(plain) if entry["allow_null"] else plain
+            entry["validators"] = plain
         return entry
 
 

@@ -117,6 +117,16 @@ def test_validator_exceptions_other_than_validation_errors_propagate():
         zembra.parse_input(zembra.InputPlan([spec("a", "integer", validators=[broken])]), b'{"a": 1}')
 
 
+@pytest.mark.parametrize("kind, body", [("integer", b'{"a": null}'), ("datetime", b'{"a": null}'),
+                                        ("string", {"a": None})])
+def test_validators_never_see_null(kind, body):
+    def refuse(value):
+        raise KeyError("a validator was given null")
+
+    plan = zembra.InputPlan([spec("a", kind, allow_null=True, validators=[refuse])])
+    assert zembra.parse_input(plan, body) == ({"a": None}, None)
+
+
 def test_one_plan_serves_many_threads():
     plan = zembra.InputPlan([spec(k, k, required=False) for k in KINDS])
     body = json.dumps({"integer": "12", "decimal": "1.5", "date": "2024-05-01", "email": "a@b.co", "json": [1]}).encode()

@@ -186,7 +186,8 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
         continue;
       }
     }
-    if (objects.validators) {
+    // As the framework does, a field's validators never see null.
+    if (objects.validators && !Py_IsNone(value.get())) {
       ZB_TRY(Object caller_errors, run_validators(objects.validators.get(), value.get()));
       if (PyObject_IsTrue(caller_errors.get()) == 1 || !r.errors.empty()) {
         ZB_TRY(field_errors[i], message_list(r.errors, caller_errors.get()));
@@ -208,8 +209,8 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
       if (result.fields[i].outcome != input::Outcome::Invalid) continue;
       Object list = std::move(field_errors[i]);
       if (!list) {
-      ZB_TRY(list, message_list(result.fields[i].errors));
-    }
+        ZB_TRY(list, message_list(result.fields[i].errors));
+      }
       if (PyDict_SetItem(errors.get(), plan_obj->objects[i].name.get(), list.get()) < 0) return python_error();
     }
     if (!result.non_field_errors.empty()) {
