@@ -6,6 +6,7 @@ Django's own converters."""
 import datetime as dt
 import decimal
 import json
+import os
 import uuid
 
 import pytest
@@ -393,4 +394,9 @@ def test_no_leaks_of_the_route(sample_table, call):
     Sample.objects.all().delete()
     Sample.objects.create(text="a", money=D("1.50"), doc={"a": [1]}, key=uuid.UUID(int=1))
     Sample.objects.create()
-    assert_no_leak(call, SAMPLE, per_round=60)
+    # With objects from malloc (the sanitizer build), what Django and the
+    # sqlite3 module keep around queries (plain values_list() too) moves
+    # the traced total by up to ~100 KiB; the ordinary build checks closely,
+    # and the native steps' own checks above hold in both.
+    tolerance = 256 * 1024 if os.environ.get("ZEMBRA_SANITIZED") else 64 * 1024
+    assert_no_leak(call, SAMPLE, per_round=60, traced_tolerance=tolerance)
