@@ -82,7 +82,7 @@ test-asan: $(STAMP)
 	PYTHONMALLOC=malloc PYTHONPATH=$(ASAN_BUILD)/stage ZEMBRA_EXPECT_STAGE=$(ASAN_BUILD)/stage \
 	$(PY) -m pytest tests/python -p no:cacheprovider
 
-bench: build
+bench: build native-testing-module
 	$(PIP) install -q -r requirements/bench.txt
 	$(PY) benchmarks/run_all.py
 

@@ -10,6 +10,7 @@ import os
 import random
 import re
 import statistics
+import sys
 
 # The NumPy contenders use no BLAS routine; idle BLAS threads would only
 # compete with the worker pool for the cores.
@@ -23,6 +24,16 @@ from zembra_core import batch_stats, compute_risk_batch, validate_ids_batch, val
 
 SIZES = (10_000, 1_000_000)
 OURS = "zembra"
+# Floors: what no implementation avoids, reading the inputs and building the
+# result objects, measured with native helpers of the test-only module
+# (`make native-testing-module`; skipped without it) at this size only.
+FLOOR_SIZE = 10_000
+RISK_FLOOR = "floor: reading the five values + one new float per record"
+NAMES_FLOOR = "floor: reading the names + building the result dicts and lists"
+try:
+    import _zembra_testing as floors
+except ImportError:
+    floors = None
 
 # Ratios we aim for: (function, contender) -> at least this many times faster.
 GOALS = {
@@ -131,6 +142,10 @@ def numpy_formula(columns):
 def bench_risk(n):
     records = make_records(n)
     columns = numpy_columns(records)
+    floor = {}
+    if n <= FLOOR_SIZE and floors:
+        keys = [sys.intern(k) for k, _ in RISK_KEYS]
+        floor[RISK_FLOOR] = lambda: floors.floor_risk(records, keys)
 
     def check(outs):
         ours = outs[OURS]
@@ -142,6 +157,7 @@ def bench_risk(n):
         "plain Python loop": lambda: python_risk(records),
         "NumPy: extract columns + vector formula": lambda: numpy_formula(numpy_columns(records)),
         "NumPy: vector formula only (columns given)": lambda: numpy_formula(columns),
+        **floor,
     }, ours=OURS, check=check, **timing(n))
 
 
@@ -240,6 +256,9 @@ def regex_names(names):
 
 def bench_names(n):
     names = make_names(n)
+    floor = {}
+    if n <= FLOOR_SIZE and floors:
+        floor[NAMES_FLOOR] = lambda: floors.floor_names(names)
 
     def check(outs):
         assert outs[OURS] == outs["plain Python loop"] == outs["Python with two regexes"]
@@ -248,6 +267,7 @@ def bench_names(n):
         OURS: lambda: validate_names_batch(names),
         "plain Python loop": lambda: python_names(names),
         "Python with two regexes": lambda: regex_names(names),
+        **floor,
     }, ours=OURS, check=check, **timing(n))
 
 
@@ -276,6 +296,15 @@ def summary(results):
                 verdict = "met" if ratio >= goal else "NOT met"
                 lines.append(f"  {r.function:<22} {r.size:>9,}  vs {contender:<34} {ratio:8.2f}x"
                              f"  (goal >= {goal:g}x: {verdict})")
+    for r in results:
+        floor_times = {k: v for k, v in r.timings.items() if k.startswith("floor")}
+        for floor_name, floor_time in floor_times.items():
+            for contender in r.timings:
+                goal = GOALS.get((r.function, contender))
+                if goal is not None:
+                    best = r.timings[contender] / floor_time
+                    lines.append(f"  {r.function:<22} {r.size:>9,}  vs {contender:<34} {best:8.2f}x at most "
+                                 f"(the {floor_name}; it takes {floor_time / r.timings[r.ours]:.2f} of our time)")
     lines += ["", "Scaling of ours from the smaller to the larger size (per-item time):"]
     by_function = {}
     for r in results:

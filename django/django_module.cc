@@ -16,7 +16,7 @@ Status register_django(PyObject* module) {
   return {};
 }
 
-int exec_django(PyObject* module) noexcept { return execute_module(module, register_django); }
+int exec_django(PyObject* module) { return execute_module(module, register_django); }
 
 PyModuleDef_Slot kDjangoSlots[] = ZB_EXTENSION_MODULE_SLOTS(exec_django);
 PyModuleDef kDjangoModule = extension_module("zembra_django", kDjangoSlots);

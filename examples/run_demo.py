@@ -3,19 +3,25 @@
 Steps: create a fresh SQLite database in a temporary folder (``migrate``),
 load a few thousand rows (``seed_shop``), start the site under waitress on a
 free port of 127.0.0.1, call each endpoint and show part of its answer, then
-time the zembra endpoints against the same endpoints built with DRF. The
-server is stopped at the end, also when something fails.
+time the zembra endpoints against the same endpoints built with DRF, once
+with DRF's own JSON renderer and once with the orjson-based one. The table is
+printed and written to benchmarks/RESULTS.md (between the demo's marker
+lines; the rest of that file is left as it is). The server is stopped at the
+end, also when something fails.
 
-    python examples/run_demo.py [--products 3000] [--seconds 1.5]
+    python examples/run_demo.py [--products 3000] [--seconds 2] [--rounds 20] [--no-results]
 """
 
 import argparse
-import http.client
+import datetime
+import importlib.metadata
 import itertools
 import json
 import os
+import platform
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -23,11 +29,18 @@ import threading
 import time
 from pathlib import Path
 
-SHOP = Path(__file__).resolve().parent / "shop"
+HERE = Path(__file__).resolve().parent
+SHOP = HERE / "shop"
+RESULTS = HERE.parent / "benchmarks" / "RESULTS.md"
 sys.path.insert(0, str(SHOP))
 from catalog.compare import comparable  # noqa: E402  (plain Python, no Django set-up)
 
 LIST_PAGE = 500
+THREADS = 4
+APIS = {"zembra": "/api/zembra", "DRF": "/api/drf", "DRF + orjson": "/api/drf-fast"}
+GOALS = {"list": 5.0, "detail": 2.5}  # DRF's time / ours
+BEGIN = "<!-- demo:begin (written by `make demo`: examples/run_demo.py) -->"
+END = "<!-- demo:end -->"
 
 
 def manage(env, *args):
@@ -39,7 +52,8 @@ class Server:
 
     def __init__(self, env):
         self.process = subprocess.Popen(
-            [sys.executable, "-m", "shopsite.serve", "--port", "0", "--parent-pid", str(os.getpid())],
+            [sys.executable, "-m", "shopsite.serve", "--port", "0", "--threads", str(THREADS),
+             "--parent-pid", str(os.getpid())],
             cwd=SHOP, env=env,
             stdout=subprocess.PIPE, text=True, start_new_session=True)
         try:
@@ -72,18 +86,52 @@ class Server:
 
 
 class Client:
-    """One kept-alive HTTP connection."""
+    """One kept-alive HTTP/1.1 connection on a plain socket.
+
+    The client's own work is part of every timing; a plain socket keeps it to
+    a few microseconds (http.client costs a few hundred per request), the
+    same for every API. Answers are read whole; ``call`` also parses them.
+    """
 
     def __init__(self, port):
-        self.connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+        self.socket = socket.create_connection(("127.0.0.1", port), timeout=30)
+        self.socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.pending = b""
+
+    def close(self):
+        self.socket.close()
+
+    def request(self, method, path, body=None):
+        """Sends one request; returns the status and the body's bytes."""
+        head = f"{method} {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+        if body is not None:
+            if not isinstance(body, (bytes, str)):
+                body = json.dumps(body)
+            body = body.encode() if isinstance(body, str) else body
+            head += f"Content-Type: application/json\r\nContent-Length: {len(body)}\r\n"
+        self.socket.sendall(head.encode() + b"\r\n" + (body or b""))
+        while (end := self.pending.find(b"\r\n\r\n")) < 0:
+            self._receive()
+        lines = self.pending[:end].decode("latin-1").split("\r\n")
+        self.pending = self.pending[end + 4:]
+        headers = dict(line.lower().split(":", 1) for line in lines[1:])
+        if "content-length" not in headers:
+            raise RuntimeError(f"{method} {path}: the answer has no Content-Length")
+        size = int(headers["content-length"])
+        while len(self.pending) < size:
+            self._receive()
+        content, self.pending = self.pending[:size], self.pending[size:]
+        return int(lines[0].split()[1]), content
 
     def call(self, method, path, body=None):
-        headers = {"Content-Type": "application/json"} if body is not None else {}
-        if isinstance(body, (dict, list)):
-            body = json.dumps(body)
-        self.connection.request(method, path, body=body, headers=headers)
-        response = self.connection.getresponse()
-        return response.status, json.loads(response.read())
+        status, content = self.request(method, path, body)
+        return status, json.loads(content)
+
+    def _receive(self):
+        data = self.socket.recv(1 << 20)
+        if not data:
+            raise ConnectionError("the server closed the connection")
+        self.pending += data
 
 
 def sample(payload, width=400):
@@ -126,48 +174,161 @@ def tour(client):
         show("POST", "/api/zembra/products/", *client.call("POST", "/api/zembra/products/", body), f" ({label})")
     show("GET", "/api/zembra/stats/", *client.call("GET", "/api/zembra/stats/"))
 
-    print("\n== Same data from both APIs? (datetimes compared as instants, see catalog/compare.py)")
+    print("\n== Same data from all three APIs? (datetimes compared as instants, see catalog/compare.py)")
     for label, path in ((f"list of {LIST_PAGE}", f"/products/?limit={LIST_PAGE}"),
                         ("detail", f"/products/{product['id']}/")):
-        ours, theirs = (client.call("GET", f"/api/{api}{path}")[1] for api in ("zembra", "drf"))
-        print(f"  {label:12} {'equal' if comparable(ours) == comparable(theirs) else 'DIFFERENT'}")
+        ours, *theirs = (comparable(client.call("GET", prefix + path)[1]) for prefix in APIS.values())
+        print(f"  {label:12} {'equal' if all(ours == other for other in theirs) else 'DIFFERENT'}")
     return product
 
 
-def time_per_request(client, method, path, body_for, seconds):
-    """Mean seconds per request over at least ``seconds`` (and 5 requests)."""
-    client.call(method, path, body_for())  # warm-up
-    started, count = time.perf_counter(), 0
-    while count < 5 or time.perf_counter() - started < seconds:
-        status, _ = client.call(method, path, body_for())
-        if status >= 500:
-            raise RuntimeError(f"{method} {path} answered {status}")
-        count += 1
-    return (time.perf_counter() - started) / count
+def server_cpu(pid):
+    """CPU seconds (user + system) the server process has used, or None without /proc."""
+    try:
+        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    except OSError:
+        return None
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def compare(client, product, seconds):
-    print(f"\n== zembra against DRF, one client, keep-alive ({seconds:g} s per cell)")
-    serial = itertools.count(1)  # shared by both sides: every created sku is new
+class Sampler:
+    """Times requests, interleaving the APIs: per API the best sample's mean
+    wall time per request, and the server's CPU time per request over all
+    samples (less disturbed by other programs on the machine)."""
+
+    def __init__(self, client, server_pid):
+        self.client = client
+        self.server_pid = server_pid
+
+    def sample(self, method, path, body_for, seconds):
+        """Requests for at least ``seconds`` (and 3 requests): (wall, CPU, count)."""
+        cpu_before = server_cpu(self.server_pid)
+        started, count = time.perf_counter(), 0
+        while count < 3 or time.perf_counter() - started < seconds:
+            status, _ = self.client.request(method, path, body_for())
+            if status >= 500:
+                raise RuntimeError(f"{method} {path} answered {status}")
+            count += 1
+        wall = time.perf_counter() - started
+        cpu_after = server_cpu(self.server_pid)
+        return wall, None if cpu_before is None else cpu_after - cpu_before, count
+
+    def times(self, method, path, body_for, seconds, rounds):
+        """{API: (best mean wall seconds per request, server CPU seconds per request or None)}."""
+        for prefix in APIS.values():  # warm-up
+            self.client.request(method, prefix + path, body_for())
+        walls = {name: [] for name in APIS}
+        cpu = dict.fromkeys(APIS, 0.0)
+        counts = dict.fromkeys(APIS, 0)
+        names = list(APIS)
+        for round_number in range(rounds):
+            shift = round_number % len(names)  # each API takes each place in turn
+            for name in names[shift:] + names[:shift]:
+                wall, used, count = self.sample(method, APIS[name] + path, body_for, seconds / rounds)
+                walls[name].append(wall / count)
+                cpu[name] = None if used is None or cpu[name] is None else cpu[name] + used
+                counts[name] += count
+        return {name: (min(walls[name]), None if cpu[name] is None else cpu[name] / counts[name])
+                for name in APIS}
+
+
+def compare(sampler, product, seconds, rounds):
+    serial = itertools.count(1)  # shared by all APIs: every created sku is new
     cases = [
-        (f"list ({LIST_PAGE} products)", "GET", f"/products/?limit={LIST_PAGE}", lambda: None),
-        ("detail", "GET", f"/products/{product['id']}/", lambda: None),
-        ("create (201)", "POST", "/products/", lambda: new_product(next(serial), product["category"])),
-        ("reject invalid (400)", "POST", "/products/", lambda: invalid_product(product["category"])),
-        ("stats", "GET", "/stats/", lambda: None),
+        ("list", f"list ({LIST_PAGE} products)", "GET", f"/products/?limit={LIST_PAGE}", lambda: None),
+        ("detail", "detail", "GET", f"/products/{product['id']}/", lambda: None),
+        ("create", "create (201)", "POST", "/products/", lambda: new_product(next(serial), product["category"])),
+        ("reject", "reject invalid (400)", "POST", "/products/", lambda: invalid_product(product["category"])),
+        ("stats", "stats", "GET", "/stats/", lambda: None),
     ]
-    print(f"  {'endpoint':24} {'zembra ms':>10} {'req/s':>7} {'DRF ms':>10} {'req/s':>7} {'speed-up':>9}")
-    for label, method, path, body_for in cases:
-        ours, theirs = (time_per_request(client, method, f"/api/{api}{path}", body_for, seconds)
-                        for api in ("zembra", "drf"))
-        print(f"  {label:24} {ours * 1e3:10.2f} {1 / ours:7.0f} {theirs * 1e3:10.2f} {1 / theirs:7.0f}"
-              f" {theirs / ours:8.1f}x")
+    print(f"\n== zembra against DRF through waitress ({seconds:g} s per endpoint and API)")
+    rows = []
+    for key, label, method, path, body_for in cases:
+        times = sampler.times(method, path, body_for, seconds, rounds)
+        rows.append((key, label, times))
+        print(f"  {label:22} " + "  ".join(f"{name} {times[name][0] * 1e3:7.2f} ms" for name in APIS),
+              flush=True)
+    return rows
+
+
+def ratio_cell(ratio, goal):
+    if goal is None:
+        return f"{ratio:.1f}x"
+    return f"{ratio:.1f}x ({'met' if ratio >= goal else 'not met'}: {goal:g}x)"
+
+
+def table(rows):
+    """The results as Markdown, ratios = the peer's time / ours: wall time per
+    request (the goals' measure), then the server's CPU time where known."""
+    peers = [name for name in APIS if name != "zembra"]
+    with_cpu = all(times[name][1] for _, _, times in rows for name in APIS)
+    header = [f"{name} ms" for name in APIS] + [f"{name} / zembra" for name in peers]
+    if with_cpu:
+        header += [f"{name} / zembra, server CPU" for name in peers]
+    lines = ["| Endpoint | " + " | ".join(header) + " |", "|---|" + "---:|" * len(header)]
+    for key, label, times in rows:
+        (ours, ours_cpu) = times["zembra"]
+        cells = [f"{times[name][0] * 1e3:.2f}" for name in APIS]
+        cells += [ratio_cell(times[name][0] / ours, GOALS.get(key)) for name in peers]
+        if with_cpu:
+            cells += [f"{times[name][1] / ours_cpu:.1f}x" for name in peers]
+        lines.append(f"| {label} | " + " | ".join(cells) + " |")
+    return lines
+
+
+def versions():
+    names = ("zembra", "Django", "djangorestframework", "drf-orjson-renderer", "orjson", "waitress")
+    found = []
+    for name in names:
+        try:
+            found.append(f"{name} {importlib.metadata.version(name)}")
+        except importlib.metadata.PackageNotFoundError:
+            found.append(f"{name} (not installed)")
+    return ", ".join(found)
+
+
+def section(rows, products, seconds, rounds):
+    return [
+        BEGIN,
+        "## The example shop through a real server (`make demo`)",
+        "",
+        f"Measured {datetime.date.today().isoformat()} on {platform.machine()}, {os.cpu_count()} CPUs, "
+        f"Python {platform.python_version()}; {versions()}.",
+        "",
+        f"One Django process serves all three APIs under waitress ({THREADS} threads) on a fresh SQLite "
+        f"database of {products} products: the same settings, middleware and persistent database "
+        "connections for all. `zembra` is examples/shop/catalog/views.py (rows straight to JSON "
+        "bytes); `DRF` is a `ModelSerializer` with DRF's JSON renderer and parser; `DRF + orjson` is the "
+        "same DRF view with `ORJSONRenderer` and `ORJSONParser` of drf-orjson-renderer. One client on one "
+        "kept-alive connection (a plain socket) reads each answer whole without parsing it; the APIs "
+        f"take turns in {rounds} rounds of {seconds / rounds:.2g} s each and the best round's mean time "
+        "per request is kept. Ratios are the peer's time divided by zembra's; the goals apply to list and "
+        "detail, on wall time. The server CPU ratios divide the server process's CPU time per request "
+        "over all rounds (from /proc): they vary less when other programs load the machine.",
+        "",
+        *table(rows),
+        END,
+    ]
+
+
+def write_results(lines, path=RESULTS):
+    """Replaces the demo's section of RESULTS.md (or appends it), keeping the rest."""
+    text = path.read_text() if path.exists() else "# Benchmark results\n"
+    begin, end = text.find(BEGIN.split(" (")[0]), text.find(END)
+    block = "\n".join(lines) + "\n"
+    if 0 <= begin < end:
+        text = text[:begin] + block + text[end + len(END):].lstrip("\n")
+    else:
+        text = text.rstrip("\n") + "\n\n" + block
+    path.write_text(text)
 
 
 def main():
     parser = argparse.ArgumentParser(description="Run the example shop and compare it with DRF.")
     parser.add_argument("--products", type=int, default=3000)
-    parser.add_argument("--seconds", type=float, default=1.5, help="timing budget per table cell")
+    parser.add_argument("--seconds", type=float, default=2.0, help="timing budget per endpoint and API")
+    parser.add_argument("--rounds", type=int, default=20, help="interleaved samples per endpoint and API")
+    parser.add_argument("--no-results", action="store_true", help="do not write benchmarks/RESULTS.md")
     args = parser.parse_args()
 
     # A plain `kill` must also run the clean-up below.
@@ -175,7 +336,8 @@ def main():
     folder = tempfile.mkdtemp(prefix="zembra-shop-")
     env = {**os.environ, "DJANGO_SETTINGS_MODULE": "shopsite.settings",
            "SHOP_DATABASE": os.path.join(folder, "shop.sqlite3")}
-    server = None
+    env.pop("SHOP_DATABASE_URL", None)
+    server = client = None
     try:
         print(f"== Database in {folder}")
         manage(env, "migrate", "--noinput", "--verbosity", "0")
@@ -184,12 +346,19 @@ def main():
         print(f"== waitress serving the shop on http://127.0.0.1:{server.port}/")
         client = Client(server.port)
         product = tour(client)
-        compare(client, product, args.seconds)
+        rows = compare(Sampler(client, server.process.pid), product, args.seconds, args.rounds)
     finally:
+        if client is not None:
+            client.close()
         if server is not None:
             server.stop()
             print("\n== Server stopped")
         shutil.rmtree(folder, ignore_errors=True)
+    lines = section(rows, args.products, args.seconds, args.rounds)
+    print("\n" + "\n".join(lines[1:-1]))
+    if not args.no_results:
+        write_results(lines)
+        print(f"\n(written to {RESULTS})")
     return 0
 
 

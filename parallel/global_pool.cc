@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <memory>
+#include <new>
 
 #include "parallel/thread_count.h"
 
@@ -20,10 +21,14 @@ WorkerPool& PoolCell::get() {
     case State::kNotCreated:
       break;
   }
-  // A factory that throws (out of memory) fails creation like any other error.
+  // Running out of memory is passed on as it is (the caller reports it as
+  // such) and the next use tries again; any other exception of the factory
+  // fails creation for good like an error it returns.
   std::optional<Expected<OwnedPool, std::string>> created;
   try {
     created.emplace(factory_());
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& e) {
     created.emplace(fail(std::string(e.what())));
   }

@@ -3,7 +3,8 @@
 // The pool is sized once from the environment (thread_count.h) and never
 // stopped. Creation happens once: concurrent first users wait for it and see
 // its outcome; a failed creation is not retried, and every use from then on
-// throws PoolError. A child made by fork() starts over with a pool of its own,
+// throws PoolError. Only running out of memory (std::bad_alloc) while
+// creating it fails that one use and leaves creation to the next. A child made by fork() starts over with a pool of its own,
 // since the parent's worker threads do not exist there.
 #pragma once
 
@@ -29,7 +30,8 @@ class PoolCell {
   PoolCell& operator=(const PoolCell&) = delete;
 
   // The pool, created on the first call. Throws PoolError when creation fails
-  // (with the factory's description) and on every call after that.
+  // (with the factory's description) and on every call after that; passes
+  // std::bad_alloc on without deciding the outcome.
   WorkerPool& get();
 
  private:

@@ -10,6 +10,8 @@
 #include <utility>
 #include <variant>
 
+#include "common/forced_unwind.h"
+
 namespace zembra::parallel {
 
 class WorkerPool;
@@ -35,12 +37,15 @@ struct Job {
   Worker* origin;  // the worker that queued it; nullptr from outside
 };
 
-// Holds a task's result or the exception it threw.
+// Holds a task's result or the exception it threw. The unwinding that ends a
+// thread (pthread_exit) is not a task's failure: it is never captured and
+// goes on up (through a noexcept job runner it ends the process, which is
+// better than leaving the job's waiter waiting forever).
 template <class R>
 class ResultSlot {
  public:
   template <class F, class... Args>
-  void run(F& fn, Args&&... args) noexcept {
+  void run(F& fn, Args&&... args) {
     try {
       if constexpr (std::is_void_v<R>) {
         std::invoke(fn, std::forward<Args>(args)...);
@@ -49,6 +54,7 @@ class ResultSlot {
         value_.emplace(std::invoke(fn, std::forward<Args>(args)...));
       }
     } catch (...) {
+      if (is_forced_unwind()) throw;
       error_ = std::current_exception();
     }
   }

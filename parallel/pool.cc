@@ -70,14 +70,19 @@ Expected<OwnedPool, std::string> WorkerPool::create(std::size_t threads, ThreadS
   if (!start) start = &start_detached_thread;
   auto pool = std::make_shared<WorkerPool>(ConstructionKey{}, std::max<std::size_t>(threads, 1));
   const std::size_t stack_size = std::max<std::size_t>(kStackSize, static_cast<std::size_t>(PTHREAD_STACK_MIN));
-  for (auto& worker : pool->workers_) {
-    auto args = std::make_unique<StartArgs>(StartArgs{pool, worker.get()});
-    const int err = start(&WorkerPool::thread_main, args.get(), stack_size);
-    if (err != 0) {
-      pool->stop();
-      return fail(os_error_text(err));
+  try {
+    for (auto& worker : pool->workers_) {
+      auto args = std::make_unique<StartArgs>(StartArgs{pool, worker.get()});
+      const int err = start(&WorkerPool::thread_main, args.get(), stack_size);
+      if (err != 0) {
+        pool->stop();
+        return fail(os_error_text(err));
+      }
+      args.release();  // owned by the new thread now
     }
-    args.release();  // owned by the new thread now
+  } catch (...) {
+    pool->stop();  // out of memory part way: the workers started so far end
+    throw;
   }
   return OwnedPool(std::move(pool));
 }

@@ -6,6 +6,7 @@
 #include "binding/frame.h"
 #include "binding/module_builder.h"
 #include "binding/python_text.h"
+#include "binding/to_python.h"
 #include "django/binding/descriptor_dicts.h"
 #include "django/binding/extract_descriptors.h"
 #include "django/binding/ordinary_errors.h"
@@ -36,18 +37,21 @@ Result<Object> model_schema_new(PyTypeObject* type, Slots slots) {
   ZB_TRY(std::vector<django::FieldDescriptor> descriptors, extract_descriptors(slots[0]));
   django::CompiledModel model = django::compile_model(std::move(descriptors));
   ZB_TRY(std::vector<Object> keys, name_objects(model, true));
+  std::vector<PyObject*> key_pointers;
+  for (const Object& key : keys) key_pointers.push_back(key.get());
+  ZB_TRY(Object shape, record_template(key_pointers, model.sorted_order));
 
   ZB_TRY(Object self, checked(type->tp_alloc(type, 0)));
   ModelSchemaObject* obj = self_of(self.get());
   new (&obj->model) django::CompiledModel(std::move(model));
   new (&obj->model_name) std::string(std::move(name));
   new (&obj->keys) std::vector<Object>(std::move(keys));
-  new (&obj->key_pointers) std::vector<PyObject*>();
-  for (const Object& key : obj->keys) obj->key_pointers.push_back(key.get());
+  new (&obj->key_pointers) std::vector<PyObject*>(std::move(key_pointers));
+  new (&obj->record_template) Object(std::move(shape));
   return self;
 }
 
-PyObject* model_schema_repr(PyObject* self) noexcept {
+PyObject* model_schema_repr(PyObject* self) {
   return run_guarded([&]() -> Result<Object> {
     const ModelSchemaObject* obj = self_of(self);
     std::string text = "ModelSchema(" + obj->model_name + ", " + std::to_string(obj->model.size()) + " fields)";
@@ -55,7 +59,7 @@ PyObject* model_schema_repr(PyObject* self) noexcept {
   });
 }
 
-PyObject* model_schema_field_names(PyObject* self, void*) noexcept {
+PyObject* model_schema_field_names(PyObject* self, void*) {
   return run_guarded([&]() -> Result<Object> {
     const auto& descriptors = self_of(self)->model.descriptors;
     ZB_TRY(Object list, checked(PyList_New(static_cast<Py_ssize_t>(descriptors.size()))));
@@ -67,17 +71,18 @@ PyObject* model_schema_field_names(PyObject* self, void*) noexcept {
   });
 }
 
-PyObject* model_schema_model_name(PyObject* self, void*) noexcept {
+PyObject* model_schema_model_name(PyObject* self, void*) {
   return run_guarded([&]() -> Result<Object> { return utf8_text(self_of(self)->model_name); });
 }
 
-PyObject* model_schema_to_descriptor_list(PyObject* self, PyObject*) noexcept {
+PyObject* model_schema_to_descriptor_list(PyObject* self, PyObject*) {
   return run_guarded([&]() -> Result<Object> { return write_descriptor_dicts(self_of(self)->model.descriptors); });
 }
 
-void model_schema_dealloc(PyObject* self) noexcept {
+void model_schema_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   ModelSchemaObject* obj = self_of(self);
+  obj->record_template.~Object();
   obj->key_pointers.~vector();
   obj->keys.~vector();
   obj->model_name.~basic_string();

@@ -17,6 +17,9 @@ struct ModelSchemaObject {
   // lookups and result dicts reuse them.
   std::vector<Object> keys;
   std::vector<PyObject*> key_pointers;  // the same, borrowed, as one array
+  // Every key with the value None, in result order: serialized records are
+  // copies of it (see build_record_dict). Never handed out, so never changes.
+  Object record_template;
 };
 
 // The type object, created once per process.

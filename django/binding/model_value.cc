@@ -17,6 +17,7 @@
 #include "text/decimal.h"
 #include "text/json.h"
 #include "text/uuid.h"
+#include "validation/rules.h"
 
 namespace zembra::py {
 namespace {
@@ -38,6 +39,20 @@ ModelError unparsable(const FieldDescriptor& d, std::string_view text, std::stri
   message += text;
   message += "' as ";
   message += kind;
+  return ModelError::serialization(d.name, std::move(message));
+}
+
+// Text of a date or time that does not read; an aware instant outside the
+// years 1 to 9999 says so.
+ModelError unreadable(const FieldDescriptor& d, std::string_view text, std::string_view kind,
+                      text::DateTimeError error) {
+  if (error != text::DateTimeError::InstantOutOfRange) return unparsable(d, text, kind);
+  std::string message = "cannot parse '";
+  message += text;
+  message += "' as ";
+  message += kind;
+  message += ": ";
+  message += text::message(error);
   return ModelError::serialization(d.name, std::move(message));
 }
 
@@ -88,17 +103,25 @@ Result<FieldValue> convert_temporal(PyObject* value, const FieldDescriptor& d, c
   Object holder;
   ZB_TRY(std::string_view text, expecting(isoformat_of(value, holder), value, kind));
   auto parsed = parse(text);
-  if (!parsed) return fail(unparsable(d, text, kind));
+  if (!parsed) return fail(unreadable(d, text, kind, parsed.error()));
   return FieldValue(*parsed);
 }
 
 Result<FieldValue> convert_datetime(PyObject* value, const FieldDescriptor& d) {
-  if (auto known = exact_datetime(value)) return FieldValue(*known);
-  return convert_temporal(value, d, "datetime", [](std::string_view t) {
-    auto rfc = text::parse_rfc3339(t);
-    if (rfc) return rfc;
-    return text::parse_datetime(t, text::DateTimePattern::DateTimeFrac);
-  });
+  DateTimeFields known;
+  ZB_TRY(bool exact, expecting(exact_datetime(value, known), value, "datetime"));
+  if (!exact) {
+    return convert_temporal(value, d, "datetime", [](std::string_view t) {
+      auto aware = text::parse_isoformat_instant(t);
+      if (aware || aware.error() == text::DateTimeError::InstantOutOfRange) return aware;
+      return text::parse_datetime(t, text::DateTimePattern::DateTimeFrac);
+    });
+  }
+  auto utc = known.utc();
+  if (utc) return FieldValue(*utc);
+  Buffer text;  // the isoformat() text, for the message
+  text::format_isoformat(known.wall, known.offset(), text);
+  return fail(unreadable(d, text.view(), "datetime", utc.error()));
 }
 
 Result<FieldValue> convert_date(PyObject* value, const FieldDescriptor& d) {
@@ -236,6 +259,49 @@ Result<FieldValue> check_model_value(PyObject* value, const FieldDescriptor& d) 
     (void)ignored;
   }
   return FieldValue(JsonValue(JsonObject{}));
+}
+
+Status check_model_field(PyObject* value, const FieldDescriptor& d, const SchemaField& field,
+                         std::vector<FieldError>& errors) {
+  // The interpreter's own types, checked without the typed value; anything
+  // else (and every failure) takes the general path below.
+  switch (field.rules.kind.tag) {
+    case CoreKindTag::Str:
+      if (PyUnicode_CheckExact(value) && PyUnicode_KIND(value) == PyUnicode_1BYTE_KIND) {
+        // One byte per code point and no surrogates: it reads as UTF-8
+        // without fail, and its length is the code point count.
+        check_length_limits(field, static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(value)), errors);
+        return {};
+      }
+      break;
+    case CoreKindTag::Int:
+      if (PyLong_CheckExact(value)) {
+        int overflow = 0;
+        long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (!overflow) {
+          check_int_bounds(field, v, errors);
+          return {};
+        }
+      }
+      break;
+    case CoreKindTag::Float:
+      if (PyFloat_CheckExact(value)) {
+        check_float_bounds(field, PyFloat_AS_DOUBLE(value), errors);
+        return {};
+      }
+      break;
+    case CoreKindTag::Bool:
+      if (PyBool_Check(value)) return {};  // booleans have no rules
+      break;
+    case CoreKindTag::Date:
+      if (exact_date(value)) return {};  // nor have dates
+      break;
+    default:
+      break;
+  }
+  ZB_TRY(FieldValue typed, check_model_value(value, d));
+  check_value(field, typed, errors);
+  return {};
 }
 
 }  // namespace zembra::py

@@ -8,9 +8,13 @@
 // (interrupts, native panics) propagate unchanged.
 #pragma once
 
+#include <vector>
+
 #include "binding/error.h"
 #include "django/model/field_kind.h"
+#include "model/field_rules.h"
 #include "model/field_value.h"
+#include "validation/field_error.h"
 
 namespace zembra::py {
 
@@ -29,5 +33,11 @@ Result<Object> serialize_model_value(PyObject* value, const django::FieldDescrip
 // value, so once its value converts it stands in as an empty object, which
 // the field's rules accept.
 Result<FieldValue> check_model_value(PyObject* value, const django::FieldDescriptor& descriptor);
+
+// check_model_value followed by the field's rules: the errors of the value,
+// appended to errors. Text of the interpreter's own str type is measured in
+// place rather than copied.
+Status check_model_field(PyObject* value, const django::FieldDescriptor& descriptor, const SchemaField& field,
+                         std::vector<FieldError>& errors);
 
 }  // namespace zembra::py

@@ -1,17 +1,18 @@
 #include "django/binding/ordinary_errors.h"
 
+#include "binding/frame.h"
 #include "binding/python_text.h"
 
 namespace zembra::py {
 
 Status absorb_ordinary_error() {
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
+  if (!pending_error_is_ordinary()) return python_error();
   PyErr_Clear();
   return {};
 }
 
 Result<std::string> take_ordinary_error_text() {
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
+  if (!pending_error_is_ordinary()) return python_error();
   Object exc = Object::steal(PyErr_GetRaisedException());
   return exception_text(exc.get());
 }

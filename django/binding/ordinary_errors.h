@@ -1,6 +1,7 @@
 // Exceptions that the Django module turns into absence, defaults or message
 // text. Only ordinary errors (instances of Exception) are absorbed:
-// interrupts, exits and native panics always propagate.
+// interrupts, exits, native panics, MemoryError and RecursionError always
+// propagate.
 #pragma once
 
 #include <string>

@@ -6,8 +6,13 @@
 
 namespace zembra::py {
 
-RecordBuilder::RecordBuilder(const django::CompiledModel& model, std::span<PyObject* const> keys)
-    : model_(model), keys_(keys), values_(model.size()), first_non_finite_(model.size()) {}
+RecordBuilder::RecordBuilder(const django::CompiledModel& model, std::span<PyObject* const> keys,
+                             PyObject* record_template)
+    : model_(model),
+      keys_(keys),
+      values_(model.size()),
+      first_non_finite_(model.size()),
+      template_(record_template) {}
 
 void RecordBuilder::begin() {
   for (Object& value : values_) value = Object::borrow(Py_None);
@@ -27,7 +32,7 @@ Result<Object> RecordBuilder::finish() {
     auto error = non_finite_float_error(model_.descriptors[first_non_finite_].name, v);
     if (error) return fail(ModelError::serialization("<batch>", error->message()));
   }
-  return build_record_dict(keys_, model_.sorted_order, values_);
+  return build_record_dict(keys_, model_.sorted_order, values_, template_);
 }
 
 }  // namespace zembra::py

@@ -15,8 +15,10 @@ namespace zembra::py {
 class RecordBuilder {
  public:
   // keys[i] is the name of model.descriptors[i] as a str object; both must
-  // outlive the builder, which is reused for every record of a call.
-  RecordBuilder(const django::CompiledModel& model, std::span<PyObject* const> keys);
+  // outlive the builder, which is reused for every record of a call, and so
+  // must the record template (see build_record_dict) when there is one.
+  RecordBuilder(const django::CompiledModel& model, std::span<PyObject* const> keys,
+                PyObject* record_template = nullptr);
 
   // Starts a record with every field null.
   void begin();
@@ -31,6 +33,7 @@ class RecordBuilder {
   std::span<PyObject* const> keys_;
   std::vector<Object> values_;
   std::size_t first_non_finite_;
+  PyObject* template_;
 };
 
 }  // namespace zembra::py

@@ -86,14 +86,14 @@ Result<Object> serialize_one_row(PyObject* row, const ModelSchemaObject& schema,
 
 Result<Object> serialize_instance_body(PyObject*, Slots slots) {
   ZB_TRY(const ModelSchemaObject* schema, for_parameter("schema", to_model_schema(slots[1])));
-  RecordBuilder builder(schema->model, schema->key_pointers);
+  RecordBuilder builder(schema->model, schema->key_pointers, schema->record_template.get());
   return serialize_one_instance(slots[0], *schema, builder);
 }
 
 Result<Object> serialize_batch_body(PyObject*, Slots slots) {
   ZB_TRY(PyObject * list, for_parameter("instances", to_instance(slots[0], &PyList_Type, "list")));
   ZB_TRY(const ModelSchemaObject* schema, for_parameter("schema", to_model_schema(slots[1])));
-  RecordBuilder builder(schema->model, schema->key_pointers);
+  RecordBuilder builder(schema->model, schema->key_pointers, schema->record_template.get());
   return map_list(list, [&](PyObject* instance) { return serialize_one_instance(instance, *schema, builder); });
 }
 
@@ -101,7 +101,7 @@ Result<Object> serialize_values_list_body(PyObject*, Slots slots) {
   ZB_TRY(PyObject * list, for_parameter("rows", to_instance(slots[0], &PyList_Type, "list")));
   ZB_TRY(const ModelSchemaObject* schema, for_parameter("schema", to_model_schema(slots[1])));
   ZB_TRY(RowReader reader, RowReader::make(schema->model.size()));
-  RecordBuilder builder(schema->model, schema->key_pointers);
+  RecordBuilder builder(schema->model, schema->key_pointers, schema->record_template.get());
   return map_list(list, [&](PyObject* row) { return serialize_one_row(row, *schema, reader, builder); });
 }
 

@@ -8,6 +8,8 @@
 #include "django/binding/model_report.h"
 #include "django/binding/model_schema_type.h"
 #include "django/binding/model_value.h"
+#include "django/binding/ordinary_errors.h"
+#include "validation/rules.h"
 
 namespace zembra::py {
 namespace {
@@ -18,10 +20,24 @@ constexpr CallSignature kValidateInstanceSig{"validate_instance", nullptr, kPara
 Result<Object> validate_instance_body(PyObject*, Slots slots) {
   ZB_TRY(const ModelSchemaObject* schema, for_parameter("schema", to_model_schema(slots[1])));
   const auto& descriptors = schema->model.descriptors;
+  const auto& fields = schema->model.fields;
+  if (descriptors.size() < kParallelFieldThreshold) {
+    // Checked on this thread as each value is read, in field order: the
+    // errors come out as check_all would give them.
+    std::vector<FieldError> errors;
+    for (std::size_t i = 0; i < descriptors.size(); ++i) {
+      ZB_TRY(Object value, optional_attribute(slots[0], schema->key_pointers[i]));
+      if (!value || value.get() == Py_None) {
+        check_required(fields[i], errors);
+        continue;
+      }
+      ZB_CHECK_OK(check_model_field(value.get(), descriptors[i], fields[i], errors));
+    }
+    return build_report(errors, errors.empty() ? fields.size() : count_valid_fields(fields.size(), errors));
+  }
   std::vector<FieldValue> values;
   values.reserve(descriptors.size());
   for (std::size_t i = 0; i < descriptors.size(); ++i) {
-    // A missing attribute is null, left to the required rule.
     ZB_TRY(Object value, optional_attribute(slots[0], schema->key_pointers[i]));
     if (!value || value.get() == Py_None) {
       values.emplace_back(Null{});
@@ -30,7 +46,7 @@ Result<Object> validate_instance_body(PyObject*, Slots slots) {
     ZB_TRY(FieldValue typed, check_model_value(value.get(), descriptors[i]));
     values.push_back(std::move(typed));
   }
-  return check_model_record(schema->model.fields, values);
+  return check_model_record(fields, values);
 }
 
 }  // namespace

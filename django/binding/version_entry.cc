@@ -4,7 +4,7 @@
 namespace zembra::py {
 namespace {
 
-PyObject* django_version(PyObject*, PyObject*) noexcept {
+PyObject* django_version(PyObject*, PyObject*) {
   return run_guarded([]() -> Result<Object> { return checked(PyUnicode_FromString("1.0.1")); });
 }
 

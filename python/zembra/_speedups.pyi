@@ -11,6 +11,8 @@ __all__ = [
     "serialize_instance_json",
     "serialize_batch_json",
     "serialize_values_list_json",
+    "_queryset_records",
+    "_queryset_json",
 ]
 
 class PanicException(BaseException): ...

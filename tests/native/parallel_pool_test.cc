@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -372,6 +373,27 @@ TEST_CASE("a pool whose threads cannot all start fails and stops the started one
   CHECK(eventually([&] { return exited_after_use.load() == 3; }));
 }
 
+TEST_CASE("running out of memory while starting threads stops the started ones") {
+  std::atomic<int> started{0}, exited{0};
+  WorkerPool::ThreadStarter third_throws = [&](void* (*entry)(void*), void* arg, std::size_t) -> int {
+    if (started.load() == 2) throw std::bad_alloc();
+    started++;
+    std::thread([entry, arg, &exited] {
+      entry(arg);
+      exited++;
+    }).detach();
+    return 0;
+  };
+  bool threw = false;
+  try {
+    (void)WorkerPool::create(4, third_throws);
+  } catch (const std::bad_alloc&) {
+    threw = true;
+  }
+  CHECK(threw);
+  CHECK(eventually([&] { return exited.load() == 2; }));
+}
+
 // ThreadSanitizer does not support starting threads after a multi-threaded
 // fork.
 #if defined(__has_feature)
@@ -446,6 +468,27 @@ TEST_CASE("the once-only pool cell: one creation, failure for good") {
   CHECK_EQ(good_factory_calls.load(), 1);
   for (WorkerPool* p : seen) CHECK(p == seen[0]);
   CHECK_EQ(seen[0]->thread_count(), std::size_t{2});
+}
+
+namespace {
+std::atomic<int> flaky_factory_calls{0};
+zembra::Expected<OwnedPool, std::string> out_of_memory_once_factory() {
+  if (flaky_factory_calls++ == 0) throw std::bad_alloc();
+  return WorkerPool::create(1);
+}
+}  // namespace
+
+TEST_CASE("the pool cell passes running out of memory on and creates the pool later") {
+  PoolCell cell(&out_of_memory_once_factory);
+  bool threw = false;
+  try {
+    cell.get();
+  } catch (const std::bad_alloc&) {
+    threw = true;
+  }
+  CHECK(threw);
+  CHECK_EQ(cell.get().thread_count(), std::size_t{1});
+  CHECK_EQ(flaky_factory_calls.load(), 2);
 }
 
 ZB_TEST_MAIN()

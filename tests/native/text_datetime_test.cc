@@ -241,4 +241,51 @@ TEST_CASE("writers and readers round-trip") {
   }
 }
 
+TEST_CASE("isoformat instants: long offsets, the UTC range, and the writer") {
+  struct Row { const char* text; Date date; std::uint32_t seconds, nanos; };
+  // Expected values computed with Python's datetime.
+  const Row rows[] = {
+      {"1890-01-01T12:00:00+00:19:32", {1890, 1, 1}, 42028, 0},
+      {"2024-05-01T10:00:00-02:00:00.000007", {2024, 5, 1}, 43200, 7000},
+      {"2024-01-01T00:00:00.000001+00:00:00.5", {2023, 12, 31}, 86399, 500001000},
+      {"0001-01-01T02:00:00+02:00", {1, 1, 1}, 0, 0},
+      {"9999-12-31T21:59:59.999999-02:00", {9999, 12, 31}, 86399, 999999000},
+      {"2024-05-01T10:00:00Z", {2024, 5, 1}, 36000, 0},
+  };
+  for (const Row& r : rows) {
+    auto got = parse_isoformat_instant(r.text);
+    if (!got || !(*got == DateTime{r.date, {r.seconds, r.nanos}})) std::printf("  input '%s'\n", r.text);
+    CHECK(got && *got == (DateTime{r.date, {r.seconds, r.nanos}}));
+  }
+  struct Bad { const char* text; Err want; };
+  const Bad bad[] = {
+      {"0001-01-01T00:00:00+02:00", Err::InstantOutOfRange},
+      {"9999-12-31T23:00:00-02:00", Err::InstantOutOfRange},
+      {"0000-06-01T00:00:00Z", Err::InstantOutOfRange},
+      {"2024-05-01T10:00:00+02:00:60", Err::OutOfRange},
+      {"2024-05-01T10:00:00+02:00:5", Err::TooShort},
+      {"2024-05-01T10:00:00+02:00:05.", Err::TooShort},
+      {"2024-05-01T10:00:00+02:00:05.1234567", Err::TooLong},
+      {"2024-05-01T10:00:00Z:00", Err::TooLong},
+  };
+  for (const Bad& r : bad) {
+    if (error_of(parse_isoformat_instant(r.text)) != r.want) std::printf("  input '%s'\n", r.text);
+    CHECK(error_of(parse_isoformat_instant(r.text)) == r.want);
+  }
+  struct Written { DateTime wall; std::optional<std::int64_t> offset; const char* text; };
+  const Written written[] = {
+      {{{2024, 5, 1}, {36000, 0}}, std::nullopt, "2024-05-01T10:00:00"},
+      {{{2024, 5, 1}, {36000, 500000000}}, 0, "2024-05-01T10:00:00.500000+00:00"},
+      {{{1, 1, 1}, {0, 999}}, -1, "0001-01-01T00:00:00-00:00:00.000001"},
+      {{{1890, 1, 1}, {43200, 0}}, 1172000000, "1890-01-01T12:00:00+00:19:32"},
+      {{{9999, 12, 31}, {86399, 999999000}}, -86399999999, "9999-12-31T23:59:59.999999-23:59:59.999999"},
+  };
+  for (const Written& w : written) {
+    Buffer b;
+    format_isoformat(w.wall, w.offset, b);
+    CHECK_EQ(b.view(), w.text);
+    CHECK(b.size() <= kMaxIsoformatText);
+  }
+}
+
 ZB_TEST_MAIN()

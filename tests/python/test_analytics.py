@@ -617,3 +617,14 @@ def test_interrupt_in_a_loan_amount_conversion_is_not_swallowed():
 
     with pytest.raises(KeyboardInterrupt):
         compute_risk_batch([{"loan_amount": Interrupting()}])
+
+
+def test_benchmark_floors_read_and_build_like_the_batches(testing_module):
+    # The test-only helpers the benchmarks time as floors: same inputs, same
+    # result shapes, and no leaks.
+    records = [{"credit_score": 700.0, "age": 40.0}, {"credit_score": 1.5, "loan_amount": "x"}]
+    keys = [sys.intern(k) for k in ("credit_score", "age")]
+    assert testing_module.floor_risk(records, keys) == [740.0, 1.5]
+    assert testing_module.floor_names(["Ann Lee", "Bo"]) == [{"valid": True, "errors": []}] * 2
+    assert_no_leak(lambda: testing_module.floor_risk(records, keys), records, per_round=300)
+    assert_no_leak(lambda: testing_module.floor_names(["Ann Lee"]), per_round=300)

@@ -5,6 +5,7 @@ import subprocess
 import sys
 
 import pytest
+from leakcheck import assert_no_leak
 
 import zembra_core
 import zembra_django
@@ -143,9 +144,26 @@ class TestFaults:
             testing_module.fault(arg)
         assert str(info.value) == message
 
-    def test_allocation_failure_becomes_panic_exception(self, testing_module, panic_exception):
-        with pytest.raises(panic_exception, match="bad_alloc"):
-            testing_module.bad_alloc()
+    @pytest.mark.parametrize("call", [lambda t: t.bad_alloc(), lambda t: t.pool_bad_alloc(10_000)],
+                             ids=["calling-thread", "worker"])
+    def test_allocation_failure_becomes_memory_error(self, testing_module, call):
+        with pytest.raises(MemoryError):
+            call(testing_module)
+        assert testing_module.pool_map(4, None) == [0, 1, 4, 9]  # the pool stays usable
+        assert_no_leak(lambda: call(testing_module), per_round=200)
+
+    def test_one_panic_class_for_every_module(self, testing_module, panic_exception, capfd):
+        # A panic of the test-only module, coming back through a hook into
+        # _native, is recognised there as a panic (its banner is written).
+        schema = Schema({"a": Field(str)})
+
+        class Hook:
+            @property
+            def a(self):
+                testing_module.fault("from a hook")
+        with pytest.raises(panic_exception, match="from a hook"):
+            _native.serialize(Hook(), schema)
+        assert "resuming a panic" in capfd.readouterr().err
 
     def test_a_panic_coming_back_from_python_is_resumed(self, testing_module, panic_exception):
         def reraise():

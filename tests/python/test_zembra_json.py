@@ -54,14 +54,14 @@ def schemas_and_records(draw, as_dicts):
     return Schema(fields), records
 
 
-@settings(max_examples=400, deadline=None)
+@settings(max_examples=300, deadline=None)
 @given(schemas_and_records(as_dicts=False))
 def test_serialize_json_is_serialize_then_dumps(case):
     schema, records = case
     assert_same(lambda: zembra.serialize_json(records[0], schema), lambda: dumps(serialize(records[0], schema)))
 
 
-@settings(max_examples=400, deadline=None)
+@settings(max_examples=300, deadline=None)
 @given(schemas_and_records(as_dicts=True))
 def test_serialize_many_json_is_serialize_many_then_dumps(case):
     schema, records = case
@@ -89,7 +89,7 @@ typed_values = (st.decimals(allow_nan=False, allow_infinity=False, places=4) | s
                 | st.binary(max_size=8).map(bytearray))
 
 
-@settings(max_examples=500, deadline=None)
+@settings(max_examples=300, deadline=None)
 @given(st.recursive(json_values | typed_values | unencodable,
                     lambda inner: st.lists(inner, max_size=3) | st.dictionaries(texts, inner, max_size=3),
                     max_leaves=10))

@@ -18,7 +18,7 @@ Status register_native(PyObject* module) {
   return {};
 }
 
-int exec_native(PyObject* module) noexcept { return execute_module(module, register_native); }
+int exec_native(PyObject* module) { return execute_module(module, register_native); }
 
 PyModuleDef_Slot kNativeSlots[] = ZB_EXTENSION_MODULE_SLOTS(exec_native);
 PyModuleDef kNativeModule = extension_module("_native", kNativeSlots);

@@ -89,17 +89,6 @@ Result<std::optional<double>> TypedRecordWriter::write_present(PyObject* value, 
       if (written) return std::optional<double>{};
       break;
     }
-    case CoreKindTag::DateTime: {
-      std::optional<DateTime> known = exact_datetime(value);
-      if (!known) {
-        ZB_TRY(known, offsets_.read(value));
-      }
-      if (known) {
-        json::write_datetime(*known, stage);
-        return std::optional<double>{};
-      }
-      break;
-    }
     default:
       break;
   }
@@ -153,7 +142,7 @@ Status DictRecordWriter::convert(PyObject* record) {
       }
     } else if (kind == CoreKindTag::DateTime || kind == CoreKindTag::Date || kind == CoreKindTag::Time) {
       texts_.push_back('"');
-      written = write_exact_isoformat(value.get(), texts_);
+      ZB_TRY(written, write_exact_isoformat(value.get(), texts_));
       if (written) {
         texts_.push_back('"');
       } else {

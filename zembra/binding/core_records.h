@@ -5,7 +5,6 @@
 
 #include "binding/error.h"
 #include "binding/schema_type.h"
-#include "zembra/binding/fixed_offset.h"
 #include "zembra/binding/json_output.h"
 #include "zembra/binding/plain_writer.h"
 #include "zembra/binding/record_layout.h"
@@ -30,7 +29,6 @@ class TypedRecordWriter {
   const SchemaObject& schema_;
   RecordLayout layout_;
   PlainJsonWriter plain_;
-  FixedOffsetReader offsets_;
 };
 
 // serialize_many's dict route: the record's own entries in its own order,

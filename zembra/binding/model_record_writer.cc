@@ -109,17 +109,6 @@ Result<std::optional<double>> ModelRecordWriter::write_value(PyObject* value, co
       if (written) return std::optional<double>{};
       break;
     }
-    case FieldKindTag::DateTimeField: {
-      std::optional<DateTime> known = exact_datetime(value);
-      if (!known) {
-        ZB_TRY(known, offsets_.read(value));
-      }
-      if (known) {
-        json::write_datetime(*known, stage);
-        return std::optional<double>{};
-      }
-      break;
-    }
     case FieldKindTag::BinaryField:
       if (PyBytes_CheckExact(value)) {  // without copying the bytes first
         json::write_base64(

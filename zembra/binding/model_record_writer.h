@@ -7,7 +7,6 @@
 
 #include "binding/error.h"
 #include "django/binding/model_schema_type.h"
-#include "zembra/binding/fixed_offset.h"
 #include "zembra/binding/plain_writer.h"
 #include "zembra/binding/record_layout.h"
 
@@ -41,7 +40,6 @@ class ModelRecordWriter {
   const ModelSchemaObject& schema_;
   RecordLayout layout_;
   PlainJsonWriter plain_;
-  FixedOffsetReader offsets_;
   Buffer* stage_ = nullptr;
   std::size_t non_finite_at_ = 0;
   double non_finite_ = 0;

@@ -300,12 +300,12 @@ Result<bool> ValueWriter::write_typed(PyObject* value) {
   Buffer& out = out_.buffer();
   if (datetime_api_ready()) {
     if (PyDateTime_Check(value)) {
-      std::optional<DateTime> known = exact_datetime(value);
-      if (!known) {
-        ZB_TRY(known, offsets_.read(value));
-      }
-      if (known) {
-        json::write_datetime(*known, out);
+      DateTimeFields fields;
+      ZB_TRY(bool exact, exact_datetime(value, fields));
+      if (exact) {
+        auto utc = fields.utc();
+        if (!utc) return typed_form_error("datetime", "could not parse: " + std::string(text::message(utc.error())));
+        json::write_datetime(*utc, out);
         return true;
       }
       Object holder;

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "binding/error.h"
-#include "zembra/binding/fixed_offset.h"
 #include "zembra/binding/json_output.h"
 
 namespace zembra::py {
@@ -51,7 +50,6 @@ class ValueWriter {
   JsonOutput& out_;
   bool typed_forms_;
   std::vector<Frame> stack_;
-  FixedOffsetReader offsets_;
 };
 
 }  // namespace zembra::py

@@ -15,15 +15,15 @@ class Category(models.Model):
         return self.name
 
 
-class Product(models.Model):
+class ProductColumns(models.Model):
+    """The product columns both product models share."""
+
     # A UUID key is a field like any other for zembra_django, so it is part of
     # the compiled schema (an automatic integer key would be left out).
     id = models.UUIDField(primary_key=True, default=uuid.uuid4, editable=False)
     sku = models.CharField(max_length=32, unique=True)
     name = models.CharField(max_length=120)
     description = models.TextField(blank=True, default="")
-    # Relations are not part of the compiled schema; the views add this one.
-    category = models.ForeignKey(Category, on_delete=models.PROTECT, related_name="products")
     price = models.DecimalField(max_digits=10, decimal_places=2)
     weight_kg = models.FloatField(null=True, blank=True)
     stock = models.PositiveIntegerField(default=0)
@@ -34,10 +34,33 @@ class Product(models.Model):
     created_at = models.DateTimeField(default=timezone.now)
 
     class Meta:
+        abstract = True
         ordering = ["sku"]
+
+
+class Product(ProductColumns):
+    # Relations are not part of a compiled schema: see ProductListing.
+    category = models.ForeignKey(Category, on_delete=models.PROTECT, related_name="products")
 
     def __str__(self):
         return f"{self.sku} {self.name}"
+
+
+class ProductListing(ProductColumns):
+    """The product table as the API shows it, read-only.
+
+    A compiled schema leaves relations out, so the category's key is declared
+    here as the plain integer column it is in the table. Schemas of this model
+    hold every field the answers give, which lets the views read rows straight
+    into JSON (``zembra.django.serialize_queryset_json``). Products are
+    written through ``Product``.
+    """
+
+    category = models.BigIntegerField(db_column="category_id")
+
+    class Meta(ProductColumns.Meta):
+        managed = False
+        db_table = "catalog_product"
 
 
 class Review(models.Model):

@@ -61,7 +61,7 @@ def row_of(row):
     return tuple(row[:width])  # a missing value ends the row
 
 
-@settings(max_examples=400, deadline=None)
+@settings(max_examples=300, deadline=None)
 @given(models_and_records())
 def test_model_routes_are_the_dict_routes_then_dumps(case):
     schema, names, rows = case

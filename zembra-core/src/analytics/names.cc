@@ -1,5 +1,7 @@
 #include "analytics/names.h"
 
+#include <array>
+
 #include "analytics/unicode_alphabetic.h"
 
 namespace zembra::analytics {
@@ -50,37 +52,51 @@ constexpr std::uint8_t bit(NameRule rule) noexcept {
   return static_cast<std::uint8_t>(1u << static_cast<unsigned>(rule));
 }
 
+// What each ASCII byte says about a name, as bits: kSawSpace for ' ', the
+// digit rule's bit for '0'..'9', the character rule's bit for anything but
+// letters, '-' and ' '. A name's bytes are OR-ed together without branching.
+constexpr std::uint8_t kSawSpace = bit(NameRule::kSpace);
+
+constexpr std::array<std::uint8_t, 128> make_ascii_classes() {
+  std::array<std::uint8_t, 128> classes{};
+  for (unsigned c = 0; c < 128; ++c) {
+    if (c == ' ') {
+      classes[c] = kSawSpace;
+    } else if (c >= '0' && c <= '9') {
+      classes[c] = bit(NameRule::kDigits);
+    } else if (!is_ascii_letter(static_cast<unsigned char>(c)) && c != '-') {
+      classes[c] = bit(NameRule::kCharacters);
+    }
+  }
+  return classes;
+}
+constexpr std::array<std::uint8_t, 128> kAsciiClasses = make_ascii_classes();
+
 }  // namespace
 
 NameCheckResult check_name(std::string_view utf8) noexcept {
-  bool space = false;
-  bool digit = false;
-  bool invalid = false;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const std::size_t n = utf8.size();
+  std::uint8_t seen = 0;
   std::size_t chars = 0;
-  for (std::size_t i = 0; i < utf8.size(); ++chars) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      ++i;
-      if (c == ' ') {
-        space = true;
-      } else if (c >= '0' && c <= '9') {
-        digit = true;
-      } else if (!is_ascii_letter(c) && c != '-') {
-        invalid = true;
-      }
-      continue;
-    }
+  std::size_t i = 0;
+  while (i < n) {
+    // A run of ASCII bytes, one character each.
+    std::size_t start = i;
+    while (i < n && p[i] < 0x80) seen |= kAsciiClasses[p[i++]];
+    chars += i - start;
+    if (i == n) break;
     const Decoded d = decode_multibyte(utf8, i);
     i += d.length;
+    ++chars;
     // U+0080..U+00A9 holds no letters; the property decides from U+00AA up.
-    if (d.cp < 0xAA || !is_alphabetic(d.cp)) invalid = true;
+    if (d.cp < 0xAA || !is_alphabetic(d.cp)) seen |= bit(NameRule::kCharacters);
   }
 
   NameCheckResult result;
+  // The space rule fails when no space was seen; the other bits fail as set.
+  result.failed = static_cast<std::uint8_t>(seen ^ kSawSpace);
   if (chars > kMaxNameLength) result.failed |= bit(NameRule::kLength);
-  if (!space) result.failed |= bit(NameRule::kSpace);
-  if (digit) result.failed |= bit(NameRule::kDigits);
-  if (invalid) result.failed |= bit(NameRule::kCharacters);
   return result;
 }
 

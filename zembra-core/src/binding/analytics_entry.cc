@@ -39,7 +39,8 @@ class GcPause {
  public:
   GcPause() noexcept : was_enabled_(PyGC_Disable() == 1) {}
   ~GcPause() {
-    if (was_enabled_) PyGC_Enable();
+    // Not on a thread that CPython is ending at exit (no thread state).
+    if (was_enabled_ && may_touch_objects()) PyGC_Enable();
   }
   GcPause(const GcPause&) = delete;
   GcPause& operator=(const GcPause&) = delete;
@@ -119,9 +120,9 @@ Result<Object> batch_stats_body(PyObject*, Slots slots) {
 Result<double> loan_amount_of(PyObject* value) {
   double v = PyFloat_AsDouble(value);
   if (!(v == -1.0 && PyErr_Occurred())) return v;
-  // Not a number: fall back to its text. Interrupts and native panics are
-  // not conversion failures and keep going up.
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
+  // Not a number: fall back to its text. Interrupts, native panics and
+  // running out of memory or stack are not conversion failures.
+  if (!pending_error_is_ordinary()) return python_error();
   PyErr_Clear();
   Object text = Object::steal(PyObject_Str(value));
   if (!text) return python_error();
@@ -129,18 +130,40 @@ Result<double> loan_amount_of(PyObject* value) {
   return analytics::parse_loan_amount_text(utf8).value_or(analytics::kDefaultLoanAmount);
 }
 
-Result<analytics::RiskInput> risk_input_of(PyObject* record, const std::array<PyObject*, 5>& keys) {
-  analytics::RiskInput input = analytics::kDefaultRiskInput;
+// The five numbers of one record. A key found at its usual position holding
+// an exact float, the common case, is read in place: no reference is taken,
+// so the values are touched once and nothing is written, which matters when
+// the records fill more memory than the caches hold. Whatever may run Python
+// code (a lookup by hash compares keys; a conversion calls methods) first
+// takes hold of the record and the value.
+Status read_risk_input(PyObject* record, const std::array<PyObject*, 5>& keys, analytics::RiskInput& input) {
+  input = analytics::kDefaultRiskInput;
+  Object held_record;
   for (std::size_t k = 0; k < analytics::kRiskFields.size(); ++k) {
-    ZB_TRY(Object value, dict_lookup(record, keys[k], static_cast<Py_ssize_t>(k)));
-    if (!value) continue;  // the default stays
+    Py_ssize_t pos = static_cast<Py_ssize_t>(k);
+    PyObject* found_key;
+    PyObject* raw;
+    Object value;
+    if (!PyDict_Next(record, &pos, &found_key, &raw) || found_key != keys[k]) {
+      if (!held_record) held_record = Object::borrow(record);
+      ZB_TRY(value, dict_lookup(record, keys[k], static_cast<Py_ssize_t>(k)));
+      if (!value) continue;  // the default stays
+      raw = value.get();
+    }
+    double& slot = input.*analytics::kRiskFields[k].member;
+    if (PyFloat_CheckExact(raw)) {
+      slot = PyFloat_AS_DOUBLE(raw);
+      continue;
+    }
+    if (!held_record) held_record = Object::borrow(record);
+    if (!value) value = Object::borrow(raw);
     if (k == analytics::kLoanAmountField) {
-      ZB_TRY(input.*analytics::kRiskFields[k].member, loan_amount_of(value.get()));
+      ZB_TRY(slot, loan_amount_of(value.get()));
     } else {
-      ZB_TRY(input.*analytics::kRiskFields[k].member, to_double(value.get()));
+      ZB_TRY(slot, to_double(value.get()));
     }
   }
-  return input;
+  return {};
 }
 
 Result<Object> compute_risk_batch_body(PyObject*, Slots slots) {
@@ -154,14 +177,20 @@ Result<Object> compute_risk_batch_body(PyObject*, Slots slots) {
   for (PyObject* key : keys)
     if (!key) return python_error();
 
-  std::vector<analytics::RiskInput> inputs;
-  inputs.reserve(static_cast<std::size_t>(PyList_GET_SIZE(list)));
-  ZB_CHECK_OK(for_each_item(list, [&](PyObject* item) -> Status {
-    if (!PyDict_Check(item)) return wrong_type(item, "dict");
-    ZB_TRY(analytics::RiskInput input, risk_input_of(item, keys));
-    inputs.push_back(input);
-    return {};
-  }));
+  // Items are read without a reference of their own while no Python code
+  // runs; the length is re-read each step, as for_each_item does, since a
+  // conversion may run code that shrinks the list.
+  std::vector<analytics::RiskInput> inputs(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+  std::size_t count = 0;
+  for (; count < inputs.size() && static_cast<Py_ssize_t>(count) < PyList_GET_SIZE(list); ++count) {
+    PyObject* item = PyList_GET_ITEM(list, static_cast<Py_ssize_t>(count));
+    if (!PyDict_Check(item)) {
+      Object held = Object::borrow(item);  // its type's name is read for the message
+      return wrong_type(held.get(), "dict");
+    }
+    ZB_CHECK_OK(read_risk_input(item, keys, inputs[count]));
+  }
+  inputs.resize(count);
   std::vector<double> scores = without_interpreter_lock([&] {
     return parallel::parallel_map(std::span<const analytics::RiskInput>(inputs), analytics::risk_score);
   });
@@ -219,14 +248,20 @@ Result<Object> validate_names_batch_body(PyObject*, Slots slots) {
   });
 
   GcPause pause;
+  // Every result dict is a copy of this one, sized once; its values are
+  // then replaced.
+  ZB_TRY(Object shape, checked(PyDict_New()));
+  ZB_CHECK_OK(checked_status(PyDict_SetItem(shape.get(), valid_key, Py_True)));
+  ZB_CHECK_OK(checked_status(PyDict_SetItem(shape.get(), errors_key, Py_None)));
   ZB_TRY(Object result, checked(PyList_New(static_cast<Py_ssize_t>(checks.size()))));
   for (std::size_t i = 0; i < checks.size(); ++i) {
-    ZB_TRY(Object dict, checked(PyDict_New()));
-    PyObject* valid = checks[i].valid() ? Py_True : Py_False;
-    ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), valid_key, valid)));
-    ZB_TRY(Object errors, checked(PyList_New(0)));
-    for (analytics::NameRule rule : checks[i].failed_rules()) {
-      ZB_CHECK_OK(checked_status(PyList_Append(errors.get(), messages[static_cast<std::size_t>(rule)])));
+    ZB_TRY(Object dict, checked(PyDict_Copy(shape.get())));
+    if (!checks[i].valid()) ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), valid_key, Py_False)));
+    analytics::NameRuleList failed = checks[i].failed_rules();
+    ZB_TRY(Object errors, checked(PyList_New(static_cast<Py_ssize_t>(failed.size()))));
+    for (std::size_t r = 0; r < failed.size(); ++r) {
+      PyList_SET_ITEM(errors.get(), static_cast<Py_ssize_t>(r),
+                      Py_NewRef(messages[static_cast<std::size_t>(failed[r])]));
     }
     ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), errors_key, errors.get())));
     PyList_SET_ITEM(result.get(), static_cast<Py_ssize_t>(i), dict.release());

@@ -40,7 +40,8 @@ Result<Object> convert_direct(PyObject* value, CoreKindTag kind) {
     case CoreKindTag::Date:
     case CoreKindTag::Time: {
       Buffer out;
-      if (write_exact_isoformat(value, out)) return ascii_text(out.view());
+      ZB_TRY(bool written, write_exact_isoformat(value, out));
+      if (written) return ascii_text(out.view());
       static PyObject* name = PyUnicode_InternFromString("isoformat");
       if (!name) return python_error();
       return checked(PyObject_CallMethodNoArgs(value, name));

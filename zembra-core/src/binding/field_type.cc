@@ -151,7 +151,7 @@ Result<Object> field_new(PyTypeObject* type, Slots slots) {
   return self;
 }
 
-PyObject* field_repr(PyObject* self) noexcept {
+PyObject* field_repr(PyObject* self) {
   return run_guarded([&]() -> Result<Object> {
     const FieldRules& rules = reinterpret_cast<FieldObject*>(self)->rules;
     std::string text = "Field(";
@@ -161,7 +161,7 @@ PyObject* field_repr(PyObject* self) noexcept {
   });
 }
 
-void field_dealloc(PyObject* self) noexcept {
+void field_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   reinterpret_cast<FieldObject*>(self)->rules.~FieldRules();
   type->tp_free(self);

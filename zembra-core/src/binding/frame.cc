@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -160,6 +161,10 @@ void raise_current_fault() noexcept {
   try {
     try {
       throw;
+    } catch (const std::bad_alloc&) {
+      // Also when a worker ran out of memory and the failure was carried
+      // over to this thread: the interpreter's answer to that is MemoryError.
+      PyErr_NoMemory();
     } catch (const std::exception& e) {
       raise_panic(e.what());
     } catch (...) {
@@ -169,6 +174,44 @@ void raise_current_fault() noexcept {
     std::fputs("uncaught panic at ffi boundary\n", stderr);
     std::abort();
   }
+}
+
+namespace {
+
+PyObject* note_exit(PyObject*, PyObject*) {
+  exit_begun.store(true, std::memory_order_seq_cst);
+  Py_RETURN_NONE;
+}
+
+PyMethodDef kExitWatchDef = {"_zembra_exit_watch", note_exit, METH_NOARGS, nullptr};
+
+}  // namespace
+
+void watch_for_exit() {
+  if (exit_begun.load(std::memory_order_acquire)) return;
+  Object atexit = Object::steal(PyImport_ImportModule("atexit"));
+  Object watch = Object::steal(PyCFunction_New(&kExitWatchDef, nullptr));
+  Object done;
+  if (atexit && watch) done = Object::steal(PyObject_CallMethod(atexit.get(), "register", "O", watch.get()));
+  if (!done) {
+    PyErr_Clear();
+    exit_begun.store(true, std::memory_order_seq_cst);
+  }
+}
+
+void raise_stack_exhausted() {
+  PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded (the thread's stack is nearly used up)");
+}
+
+Status check_stack() {
+  if (!stack_nearly_exhausted()) return {};
+  raise_stack_exhausted();
+  return python_error();
+}
+
+bool pending_error_is_ordinary() {
+  return PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError) &&
+         !PyErr_ExceptionMatches(PyExc_RecursionError);
 }
 
 void raise_error(Error&& error) {

@@ -8,6 +8,8 @@
 #include <span>
 
 #include "binding/error.h"
+#include "common/forced_unwind.h"
+#include "common/stack_guard.h"
 
 namespace zembra::py {
 
@@ -47,16 +49,47 @@ class FrameScope {
   static int depth() noexcept;
 };
 
-// Raises the in-flight C++ exception as PanicException. Must be called from
-// a catch block; a second fault while doing so ends the process.
+// Raises the in-flight C++ exception: std::bad_alloc as MemoryError, any
+// other as PanicException. Must be called from a catch block that did not
+// catch a forced unwind; a second fault while doing so ends the process.
 void raise_current_fault() noexcept;
 
+// Makes the interpreter set exit_begun (object.h) when it begins to exit,
+// through an exit function of the interpreter's own (run before any thread
+// can be ended). Every module's execution step calls it. When that cannot be
+// arranged, exit_begun is set at once: the check is then always made.
+void watch_for_exit();
+
+// Raises RecursionError for a thread whose stack is nearly used up.
+void raise_stack_exhausted();
+
+// Fails with RecursionError when the thread's stack is nearly used up; for
+// native code that recurses over nested data.
+Status check_stack();
+
+// With an exception pending: whether it is an ordinary error that a reader
+// may turn into absence, a default or an "invalid" report. Interrupts,
+// exits, native panics, MemoryError and RecursionError are not: they always
+// propagate.
+bool pending_error_is_ordinary();
+
 // Runs a body that yields a new object; returns it, or null with the error
-// raised. C++ exceptions thrown by the body become PanicException.
+// raised. C++ exceptions thrown by the body become PanicException (running
+// out of memory becomes MemoryError). A call made with the thread's stack
+// nearly used up fails with RecursionError before the body runs.
+//
+// Not noexcept, nor are the functions the interpreter calls that run it: at
+// interpreter exit CPython ends daemon threads by unwinding their stacks
+// (abi::__forced_unwind) from any call that may run Python code or take the
+// lock back, and that unwinding must pass through every frame of ours.
 template <class Body>
-PyObject* run_guarded(Body&& body) noexcept {
+PyObject* run_guarded(Body&& body) {
   FrameScope scope;
   try {
+    if (stack_nearly_exhausted()) {
+      raise_stack_exhausted();
+      return nullptr;
+    }
     Result<Object> result = body();
     if (result) {
       PyObject* out = std::move(result).value().release();
@@ -66,6 +99,7 @@ PyObject* run_guarded(Body&& body) noexcept {
     }
     raise_error(std::move(result).error());
   } catch (...) {
+    if (is_forced_unwind()) throw;
     raise_current_fault();
   }
   return nullptr;
@@ -73,13 +107,18 @@ PyObject* run_guarded(Body&& body) noexcept {
 
 // The same for bodies that yield a count (__len__) or a status (module exec).
 template <class Body>
-Py_ssize_t run_guarded_size(Body&& body) noexcept {
+Py_ssize_t run_guarded_size(Body&& body) {
   FrameScope scope;
   try {
+    if (stack_nearly_exhausted()) {
+      raise_stack_exhausted();
+      return -1;
+    }
     Result<Py_ssize_t> result = body();
     if (result) return *result;
     raise_error(std::move(result).error());
   } catch (...) {
+    if (is_forced_unwind()) throw;
     raise_current_fault();
   }
   return -1;
@@ -89,7 +128,7 @@ Py_ssize_t run_guarded_size(Body&& body) noexcept {
 // Body: Result<Object>(PyObject* module, Slots slots).
 template <const CallSignature& Sig, auto Body>
 PyObject* fast_function(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
-                        PyObject* kwnames) noexcept {
+                        PyObject* kwnames) {
   return run_guarded([&]() -> Result<Object> {
     std::array<PyObject*, Sig.slot_count()> slots{};
     ZB_CHECK_OK(bind_arguments(Sig, args, PyVectorcall_NARGS(nargsf), kwnames, slots));
@@ -99,7 +138,7 @@ PyObject* fast_function(PyObject* module, PyObject* const* args, Py_ssize_t narg
 
 // Entry point for a type's tp_new. Body: Result<Object>(PyTypeObject*, Slots).
 template <const CallSignature& Sig, auto Body>
-PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return run_guarded([&]() -> Result<Object> {
     std::array<PyObject*, Sig.slot_count()> slots{};
     ZB_CHECK_OK(bind_arguments(Sig, args, kwargs, slots));
@@ -110,7 +149,7 @@ PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
 // The same constructor for calls through the type's vectorcall slot, which
 // spare the interpreter building an argument tuple and keyword dict.
 template <const CallSignature& Sig, auto Body>
-PyObject* vector_constructor(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+PyObject* vector_constructor(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
   return run_guarded([&]() -> Result<Object> {
     std::array<PyObject*, Sig.slot_count()> slots{};
     ZB_CHECK_OK(bind_arguments(Sig, args, PyVectorcall_NARGS(nargsf), kwnames, slots));

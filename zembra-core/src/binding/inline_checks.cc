@@ -1,5 +1,6 @@
 #include "binding/inline_checks.h"
 
+#include "binding/frame.h"
 #include "binding/imports.h"
 #include "binding/known_objects.h"
 #include "binding/read_value.h"
@@ -10,10 +11,10 @@ namespace zembra::py {
 namespace {
 
 // A failed examination: ordinary exceptions become the invalid error;
-// interrupts and native panics keep going up.
+// interrupts, native panics and running out of memory or stack keep going up.
 Status invalid(const SchemaField& field, std::vector<FieldError>& errors) {
   if (PyErr_Occurred()) {
-    if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
+    if (!pending_error_is_ordinary()) return python_error();
     PyErr_Clear();
   }
   add_invalid_type_error(field, errors);
@@ -49,9 +50,9 @@ Status check_decimal(const SchemaField& field, PyObject* value, std::vector<Fiel
 }
 
 Status check_temporal(const SchemaField& field, PyObject* value, std::vector<FieldError>& errors) {
-  Buffer ignored;
-  if (write_exact_isoformat(value, ignored)) return {};  // cannot fail for these types
-  Object holder;
+  Result<bool> known = exact_isoformat_succeeds(value);
+  if (!known) return invalid(field, errors);
+  if (*known) return {};
   Object result = Object::steal(PyObject_CallMethod(value, "isoformat", nullptr));
   if (!result) return invalid(field, errors);
   return {};

@@ -1,17 +1,13 @@
 #include "binding/known_objects.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <string_view>
-#include <vector>
+#include <array>
 
 #include <datetime.h>
 
+#include "binding/frame.h"
 #include "binding/imports.h"
 #include "binding/to_python.h"
 #include "text/datetime.h"
-#include "text/json.h"
 
 namespace zembra::py {
 namespace {
@@ -33,6 +29,126 @@ Time time_of(int hour, int minute, int second, int micro) {
 }
 
 bool is_utc(PyObject* tzinfo) { return tzinfo == PyDateTime_TimeZone_UTC; }
+
+// Written field by field in place: building the struct elsewhere and
+// copying it costs more than the reads.
+void read_wall_time(PyObject* value, DateTime& wall) {
+  wall.date.year = PyDateTime_GET_YEAR(value);
+  wall.date.month = static_cast<std::uint8_t>(PyDateTime_GET_MONTH(value));
+  wall.date.day = static_cast<std::uint8_t>(PyDateTime_GET_DAY(value));
+  wall.time = time_of(PyDateTime_DATE_GET_HOUR(value), PyDateTime_DATE_GET_MINUTE(value),
+                      PyDateTime_DATE_GET_SECOND(value), PyDateTime_DATE_GET_MICROSECOND(value));
+}
+
+constexpr std::int64_t kMicrosPerDay = 86'400'000'000;
+
+// A timedelta strictly between -1 and 1 day (the offsets the interpreter's
+// datetime accepts), as microseconds into micros; false for anything else.
+bool accepted_offset(PyObject* delta, std::int64_t& micros) {
+  if (!PyDelta_Check(delta)) return false;
+  std::int64_t v = std::int64_t(PyDateTime_DELTA_GET_DAYS(delta)) * kMicrosPerDay +
+                   std::int64_t(PyDateTime_DELTA_GET_SECONDS(delta)) * 1'000'000 +
+                   PyDateTime_DELTA_GET_MICROSECONDS(delta);
+  if (v <= -kMicrosPerDay || v >= kMicrosPerDay) return false;
+  micros = v;
+  return true;
+}
+
+// The offsets of datetime.timezone objects, learned once per object. Each
+// entry holds a reference to its object, so an address never stands for a
+// later object. Few distinct offsets are in use at a time; past the table's
+// size the oldest entry makes room.
+class LearnedOffsets {
+ public:
+  bool find(PyObject* zone, std::int64_t& micros) {
+    Lock lock(*this);
+    for (const Entry& e : entries_) {
+      if (e.zone == zone) {
+        micros = e.micros;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void remember(PyObject* zone, std::int64_t micros) {
+    Object evicted;
+    {
+      Lock lock(*this);
+      Entry& slot = entries_[next_];
+      next_ = (next_ + 1) % entries_.size();
+      evicted = Object::steal(slot.zone);  // released outside the lock
+      slot = Entry{Py_NewRef(zone), micros};
+    }
+  }
+
+ private:
+  struct Entry {
+    PyObject* zone = nullptr;
+    std::int64_t micros = 0;
+  };
+#ifdef Py_GIL_DISABLED
+  struct Lock {
+    explicit Lock(LearnedOffsets& o) : mutex(o.mutex_) { PyMutex_Lock(&mutex); }
+    ~Lock() { PyMutex_Unlock(&mutex); }
+    PyMutex& mutex;
+  };
+  PyMutex mutex_{};
+#else
+  struct Lock {
+    explicit Lock(LearnedOffsets&) {}
+  };
+#endif
+  std::array<Entry, 16> entries_{};
+  std::size_t next_ = 0;
+};
+
+// Kept for the process (never destroyed: its references must not be
+// dropped after the interpreter is gone).
+LearnedOffsets& learned_offsets() {
+  static LearnedOffsets* table = new LearnedOffsets();
+  return *table;
+}
+
+PyObject* utcoffset_name() {
+  static PyObject* name = PyUnicode_InternFromString("utcoffset");
+  return name;
+}
+
+// What value.utcoffset() gives for an exact datetime with a tzinfo, into
+// fields (aware stays false for None). Filled in place: this runs once per
+// value on the hottest routes, where copying the fields out costs more than
+// reading them.
+Status read_utc_offset(PyObject* value, PyObject* tz, DateTimeFields& fields) {
+  if (is_utc(tz)) {
+    fields.aware = true;
+    fields.offset_micros = 0;
+    return {};
+  }
+  const bool fixed = Py_TYPE(tz) == Py_TYPE(PyDateTime_TimeZone_UTC);
+  if (fixed && learned_offsets().find(tz, fields.offset_micros)) {
+    fields.aware = true;
+    return {};
+  }
+  PyObject* name = utcoffset_name();
+  if (!name) return python_error();
+  // The call isoformat() makes, with the tzinfo's result checked here
+  // rather than through the datetime's own method, which costs several
+  // times more. A timezone's offset does not depend on the datetime.
+  PyObject* args[2] = {tz, fixed ? Py_None : value};
+  ZB_TRY(Object got, checked(PyObject_VectorcallMethod(name, args, 2, nullptr)));
+  if (got.get() == Py_None) return {};
+  if (!accepted_offset(got.get(), fields.offset_micros)) {
+    // A result the interpreter refuses: the datetime's own method raises
+    // the error isoformat() would raise (asking the tzinfo once more).
+    ZB_TRY(got, checked(PyObject_CallMethodNoArgs(value, name)));
+    if (got.get() == Py_None || !accepted_offset(got.get(), fields.offset_micros)) return {};
+  } else if (fixed) {
+    learned_offsets().remember(tz, fields.offset_micros);
+  }
+  fields.aware = true;
+  return {};
+}
 
 void write_2(Buffer& out, int v) {
   out.push_back(static_cast<char>('0' + v / 10));
@@ -69,123 +185,16 @@ void write_time(Buffer& out, int hour, int minute, int second, int micro) {
   }
 }
 
-constexpr std::size_t kMaxJsonDepth = text::kJsonMaxDepth;
-
-bool has_surrogates(PyObject* text) {
-  int kind = PyUnicode_KIND(text);
-  if (kind == PyUnicode_1BYTE_KIND) return false;
-  Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-  const void* data = PyUnicode_DATA(text);
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    Py_UCS4 c = PyUnicode_READ(kind, data, i);
-    if (c >= 0xD800 && c <= 0xDFFF) return true;
-  }
-  return false;
-}
-
-// Walks a structure made only of plain JSON values; sets plain = false (no
-// exception) on anything else. With Build, returns the copy of it.
-template <bool Build>
-Result<Object> walk_plain(PyObject* value, std::size_t depth, bool& plain) {
-  PyTypeObject* type = Py_TYPE(value);
-  if (value == Py_None || type == &PyBool_Type) return Object::borrow(value);
-  if (type == &PyUnicode_Type) {
-    if (has_surrogates(value)) plain = false;
-    return Object::borrow(value);
-  }
-  if (type == &PyLong_Type) {
-    int overflow = 0;
-    PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (overflow) plain = false;  // beyond 64 bits: let the general path decide
-    return Object::borrow(value);
-  }
-  if (type == &PyFloat_Type) {
-    if (!std::isfinite(PyFloat_AS_DOUBLE(value))) plain = false;
-    return Object::borrow(value);
-  }
-  bool is_list = type == &PyList_Type;
-  if ((is_list || type == &PyTuple_Type || type == &PyDict_Type) && depth >= kMaxJsonDepth) {
-    plain = false;
-    return Object();
-  }
-  if (is_list || type == &PyTuple_Type) {
-    Py_ssize_t n = is_list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
-    Object out;
-    if constexpr (Build) {
-      ZB_TRY(out, checked(PyList_New(n)));
-    }
-    for (Py_ssize_t i = 0; i < n; ++i) {
-      // Allocations may run the garbage collector, and with it finalizers
-      // that change the list: re-check its size and hold each item.
-      if (is_list && i >= PyList_GET_SIZE(value)) {
-        plain = false;
-        return Object();
-      }
-      Object item = Object::borrow(is_list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i));
-      ZB_TRY(Object copy, walk_plain<Build>(item.get(), depth + 1, plain));
-      if (!plain) return Object();
-      if constexpr (Build) PyList_SET_ITEM(out.get(), i, copy.release());
-    }
-    return Build ? std::move(out) : Object::borrow(value);
-  }
-  if (type == &PyDict_Type) {
-    struct Entry {
-      std::string_view key_utf8;
-      Object key;
-      Object value;
-    };
-    std::vector<Entry> entries;
-    if constexpr (Build) entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
-    Py_ssize_t pos = 0;
-    PyObject* raw_key;
-    PyObject* raw_item;
-    Py_ssize_t size_at_start = PyDict_GET_SIZE(value);
-    while (PyDict_Next(value, &pos, &raw_key, &raw_item)) {
-      Object key = Object::borrow(raw_key);
-      Object item = Object::borrow(raw_item);
-      if (Py_TYPE(key.get()) != &PyUnicode_Type || has_surrogates(key.get())) {
-        plain = false;
-        return Object();
-      }
-      ZB_TRY(Object copy, walk_plain<Build>(item.get(), depth + 1, plain));
-      if (!plain || PyDict_GET_SIZE(value) != size_at_start) {
-        plain = false;
-        return Object();
-      }
-      if constexpr (Build) {
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(key.get(), &size);
-        if (!utf8) return python_error();
-        entries.push_back(
-            Entry{std::string_view(utf8, static_cast<std::size_t>(size)), std::move(key), std::move(copy)});
-      }
-    }
-    if constexpr (!Build) return Object::borrow(value);
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.key_utf8 < b.key_utf8; });
-    ZB_TRY(Object out, checked(PyDict_New()));
-    bool atomic = true;
-    for (Entry& e : entries) {
-      atomic = atomic && !may_be_tracked(e.value.get());
-      ZB_CHECK_OK(checked_status(PyDict_SetItem(out.get(), e.key.get(), e.value.get())));
-    }
-    if (atomic) PyObject_GC_UnTrack(out.get());  // as build_record_dict does
-    return out;
-  }
-  plain = false;
-  return Object();
-}
-
 }  // namespace
 
-std::optional<DateTime> exact_datetime(PyObject* value) {
-  if (!datetime_api_ready() || !PyDateTime_CheckExact(value)) return std::nullopt;
+Result<bool> exact_datetime(PyObject* value, DateTimeFields& fields) {
+  if (!datetime_api_ready() || !PyDateTime_CheckExact(value)) return false;
+  read_wall_time(value, fields.wall);
+  fields.aware = false;
+  fields.offset_micros = 0;
   PyObject* tz = PyDateTime_DATE_GET_TZINFO(value);
-  if (tz != Py_None && !is_utc(tz)) return std::nullopt;
-  return DateTime{Date{PyDateTime_GET_YEAR(value), static_cast<std::uint8_t>(PyDateTime_GET_MONTH(value)),
-                       static_cast<std::uint8_t>(PyDateTime_GET_DAY(value))},
-                  time_of(PyDateTime_DATE_GET_HOUR(value), PyDateTime_DATE_GET_MINUTE(value),
-                          PyDateTime_DATE_GET_SECOND(value), PyDateTime_DATE_GET_MICROSECOND(value))};
+  if (tz != Py_None) ZB_CHECK_OK(read_utc_offset(value, tz, fields));
+  return true;
 }
 
 std::optional<Date> exact_date(PyObject* value) {
@@ -225,17 +234,13 @@ Result<std::optional<Uuid>> exact_uuid(PyObject* value) {
   return std::optional<Uuid>(out);
 }
 
-bool write_exact_isoformat(PyObject* value, Buffer& out) {
+Result<bool> write_exact_isoformat(PyObject* value, Buffer& out) {
   if (!datetime_api_ready()) return false;
   if (PyDateTime_CheckExact(value)) {
-    PyObject* tz = PyDateTime_DATE_GET_TZINFO(value);
-    if (tz != Py_None && !is_utc(tz)) return false;
-    int year = PyDateTime_GET_YEAR(value);
-    write_date(out, year, PyDateTime_GET_MONTH(value), PyDateTime_GET_DAY(value));
-    out.push_back('T');
-    write_time(out, PyDateTime_DATE_GET_HOUR(value), PyDateTime_DATE_GET_MINUTE(value),
-               PyDateTime_DATE_GET_SECOND(value), PyDateTime_DATE_GET_MICROSECOND(value));
-    if (tz != Py_None) out.append("+00:00");
+    DateTimeFields fields;
+    ZB_TRY(bool exact, exact_datetime(value, fields));
+    (void)exact;
+    text::format_isoformat(fields.wall, fields.offset(), out);
     return true;
   }
   if (PyDate_CheckExact(value)) {
@@ -250,20 +255,15 @@ bool write_exact_isoformat(PyObject* value, Buffer& out) {
   return false;
 }
 
-Result<Object> plain_json_copy(PyObject* value) {
-  bool plain = true;
-  ZB_TRY(Object out, walk_plain<true>(value, 0, plain));
-  if (!plain) return Object();
-  return out;
-}
-
-Result<std::optional<JsonShape>> plain_json_shape(PyObject* value) {
-  bool plain = true;
-  ZB_TRY(Object ignored, walk_plain<false>(value, 0, plain));
-  if (!plain) return std::optional<JsonShape>{};
-  if (PyDict_CheckExact(value)) return std::optional<JsonShape>(JsonShape::Object);
-  if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) return std::optional<JsonShape>(JsonShape::Array);
-  return std::optional<JsonShape>(JsonShape::Scalar);
+Result<bool> exact_isoformat_succeeds(PyObject* value) {
+  if (!datetime_api_ready()) return false;
+  if (PyDateTime_CheckExact(value)) {
+    PyObject* tz = PyDateTime_DATE_GET_TZINFO(value);
+    DateTimeFields ignored;
+    if (tz != Py_None) ZB_CHECK_OK(read_utc_offset(value, tz, ignored));
+    return true;
+  }
+  return PyDate_CheckExact(value) || (PyTime_CheckExact(value) && PyDateTime_TIME_GET_TZINFO(value) == Py_None);
 }
 
 }  // namespace zembra::py

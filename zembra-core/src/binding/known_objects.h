@@ -11,20 +11,46 @@
 #include "binding/error.h"
 #include "common/buffer.h"
 #include "model/values.h"
+#include "text/datetime.h"
 
 namespace zembra::py {
 
-// datetime.datetime that is naive or in UTC, as its UTC wall time.
-std::optional<DateTime> exact_datetime(PyObject* value);
+// A datetime.datetime of the exact type, read from its own fields: the wall
+// time and, for an aware value, the UTC offset in microseconds (what
+// utcoffset() gives; none when it gives None).
+struct DateTimeFields {
+  DateTime wall;
+  bool aware = false;
+  std::int64_t offset_micros = 0;
+
+  std::optional<std::int64_t> offset() const {
+    return aware ? std::optional<std::int64_t>(offset_micros) : std::nullopt;
+  }
+  // The UTC instant, which must lie in the years 1 to 9999.
+  Expected<DateTime, text::DateTimeError> utc() const { return text::wall_time_to_utc(wall, offset_micros); }
+};
+
+// Fills fields and gives true for a datetime of the exact type; false for
+// any other object. The offset of a datetime.timezone is learned once per
+// timezone object; any other tzinfo is asked once, through
+// tzinfo.utcoffset(value). When that call fails, or gives something the
+// interpreter refuses, the exception is the one isoformat() would raise.
+Result<bool> exact_datetime(PyObject* value, DateTimeFields& fields);
 std::optional<Date> exact_date(PyObject* value);
 // datetime.time without tzinfo.
 std::optional<Time> exact_time(PyObject* value);
 // uuid.UUID: its 16 bytes.
 Result<std::optional<Uuid>> exact_uuid(PyObject* value);
 
-// value.isoformat() for the exact date and time types (datetime naive or in
-// UTC, date, naive time), written into out; false when not handled.
-bool write_exact_isoformat(PyObject* value, Buffer& out);
+// value.isoformat() for the exact date and time types (datetime with any
+// tzinfo, date, naive time), written into out; false when not handled. Fails
+// as isoformat() would when the tzinfo's utcoffset() fails.
+Result<bool> write_exact_isoformat(PyObject* value, Buffer& out);
+
+// Whether value.isoformat() is known to succeed without calling it: true for
+// the types write_exact_isoformat handles; false when not handled. Fails as
+// isoformat() would.
+Result<bool> exact_isoformat_succeeds(PyObject* value);
 
 // json.loads(json.dumps(value)) with the keys of every dict in ascending
 // byte order, built directly for plain structures (exact list, tuple, dict

@@ -16,12 +16,13 @@ Unexpected<PythonRaised> wrong_type_module(PyObject* obj);
 // The body of a module's execution slot: checks that it got a module, then
 // runs the registration steps in order.
 template <class Register>
-int execute_module(PyObject* module, Register&& register_all) noexcept {
+int execute_module(PyObject* module, Register&& register_all) {
   Py_ssize_t rc = run_guarded_size([&]() -> Result<Py_ssize_t> {
     if (!PyModule_Check(module)) {
       (void)wrong_type_module(module);
       return python_error();
     }
+    watch_for_exit();
     ZB_CHECK_OK(register_all(module));
     return 0;
   });

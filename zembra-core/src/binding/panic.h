@@ -5,7 +5,9 @@
 
 namespace zembra::py {
 
-// The exception type, created once per process on first use.
+// The exception type (a borrowed reference; null with an exception set on
+// failure). One class per interpreter, created on first use and shared by
+// every extension module built with this code.
 PyObject* panic_exception_type();
 
 // Sets PanicException with the fault's message (a fixed text when null).

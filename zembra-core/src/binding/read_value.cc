@@ -44,6 +44,15 @@ Result<FieldValue> read_temporal(PyObject* value, const SchemaField& field, Pars
   return FieldValue(*parsed);
 }
 
+Result<FieldValue> read_datetime(PyObject* value, const SchemaField& field) {
+  DateTimeFields known;
+  ZB_TRY(bool exact, exact_datetime(value, known));
+  if (!exact) return read_temporal(value, field, parse_datetime_attempts);
+  auto utc = known.utc();
+  if (!utc) return fail(kind_type_error(field, "could not parse: " + std::string(message(utc.error()))));
+  return FieldValue(*utc);
+}
+
 Result<FieldValue> read_json(PyObject* value, const SchemaField& field) {
   Object holder;
   ZB_TRY(std::string_view text, json_dumps_of(value, holder));
@@ -105,8 +114,7 @@ Result<FieldValue> read_present_value(PyObject* value, const SchemaField& field)
     case CoreKindTag::Uuid:
       return read_uuid(value, field);
     case CoreKindTag::DateTime:
-      if (auto known = exact_datetime(value)) return FieldValue(*known);
-      return read_temporal(value, field, parse_datetime_attempts);
+      return read_datetime(value, field);
     case CoreKindTag::Date:
       if (auto known = exact_date(value)) return FieldValue(*known);
       return read_temporal(value, field, [](std::string_view t) {
@@ -213,8 +221,8 @@ Result<std::optional<std::string>> plain_decimal_text(PyObject* value, std::stri
 }
 
 Expected<DateTime, text::DateTimeError> parse_datetime_attempts(std::string_view text) {
-  auto rfc = text::parse_rfc3339(text);
-  if (rfc) return rfc;
+  auto aware = text::parse_isoformat_instant(text);
+  if (aware || aware.error() == text::DateTimeError::InstantOutOfRange) return aware;
   auto frac = text::parse_datetime(text, text::DateTimePattern::DateTimeFrac);
   if (frac) return frac;
   return text::parse_datetime(text, text::DateTimePattern::DateTime);

@@ -60,7 +60,8 @@ Result<std::optional<std::string>> plain_decimal_text(PyObject* value, std::stri
 inline constexpr const char* kRefusedStrMessage = "'str' object cannot be read as a sequence of items";
 
 // The date and time readers in their order of attempts; on failure, the
-// message of the last attempt.
+// message of the last attempt (an aware instant outside the years 1 to 9999
+// fails at once, as it reads but cannot be held).
 Expected<DateTime, text::DateTimeError> parse_datetime_attempts(std::string_view text);
 Expected<Time, text::DateTimeError> parse_time_attempts(std::string_view text);
 

@@ -57,15 +57,31 @@ Result<Object> error_dict(const FieldError& error, const ReportKeys& keys) {
   return dict;
 }
 
+// The report of a valid record without its counts and list: each report is
+// a copy of it, sized once (it is never handed out, so never changes).
+PyObject* report_template(const ReportKeys& keys) {
+  static PyObject* cell = nullptr;
+  if (cell) return cell;
+  Object dict = Object::steal(PyDict_New());
+  if (!dict) return nullptr;
+  for (PyObject* key : {keys.valid_count, keys.error_count, keys.is_valid, keys.errors}) {
+    if (PyDict_SetItem(dict.get(), key, key == keys.is_valid ? Py_True : Py_None) < 0) return nullptr;
+  }
+  cell = dict.release();
+  return cell;
+}
+
 }  // namespace
 
 Result<Object> build_report(const std::vector<FieldError>& errors, std::size_t valid_count) {
   const ReportKeys* keys = report_keys();
   if (!keys) return python_error();
-  ZB_TRY(Object report, checked(PyDict_New()));
+  PyObject* templ = report_template(*keys);
+  if (!templ) return python_error();
+  ZB_TRY(Object report, checked(PyDict_Copy(templ)));
   ZB_CHECK_OK(set_item(report.get(), keys->valid_count, checked(PyLong_FromSize_t(valid_count))));
   ZB_CHECK_OK(set_item(report.get(), keys->error_count, checked(PyLong_FromSize_t(errors.size()))));
-  ZB_CHECK_OK(set_item(report.get(), keys->is_valid, Object::borrow(errors.empty() ? Py_True : Py_False)));
+  if (!errors.empty()) ZB_CHECK_OK(checked_status(PyDict_SetItem(report.get(), keys->is_valid, Py_False)));
   ZB_TRY(Object list, checked(PyList_New(static_cast<Py_ssize_t>(errors.size()))));
   for (std::size_t i = 0; i < errors.size(); ++i) {
     ZB_TRY(Object item, error_dict(errors[i], *keys));

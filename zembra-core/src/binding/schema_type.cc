@@ -7,6 +7,7 @@
 #include "binding/field_type.h"
 #include "binding/frame.h"
 #include "binding/module_builder.h"
+#include "binding/to_python.h"
 
 namespace zembra::py {
 namespace {
@@ -49,23 +50,26 @@ Result<Object> schema_new(PyTypeObject* type, Slots slots) {
   }
 
   compiled.finish();
+  std::vector<PyObject*> key_pointers;
+  for (const Object& key : keys) key_pointers.push_back(key.get());
+  ZB_TRY(Object shape, record_template(key_pointers, compiled.sorted_order));
 
   ZB_TRY(Object self, checked(type->tp_alloc(type, 0)));
   auto* obj = reinterpret_cast<SchemaObject*>(self.get());
   new (&obj->schema) CompiledSchema(std::move(compiled));
   new (&obj->keys) std::vector<Object>(std::move(keys));
-  new (&obj->key_pointers) std::vector<PyObject*>();
-  for (const Object& key : obj->keys) obj->key_pointers.push_back(key.get());
+  new (&obj->key_pointers) std::vector<PyObject*>(std::move(key_pointers));
+  new (&obj->record_template) Object(std::move(shape));
   return self;
 }
 
-Py_ssize_t schema_len(PyObject* self) noexcept {
+Py_ssize_t schema_len(PyObject* self) {
   return run_guarded_size([&]() -> Result<Py_ssize_t> {
     return static_cast<Py_ssize_t>(reinterpret_cast<SchemaObject*>(self)->schema.size());
   });
 }
 
-PyObject* schema_repr(PyObject* self) noexcept {
+PyObject* schema_repr(PyObject* self) {
   return run_guarded([&]() -> Result<Object> {
     std::size_t n = reinterpret_cast<SchemaObject*>(self)->schema.size();
     std::string text = "Schema(" + std::to_string(n) + " fields)";
@@ -73,7 +77,7 @@ PyObject* schema_repr(PyObject* self) noexcept {
   });
 }
 
-PyObject* schema_field_names(PyObject* self, void*) noexcept {
+PyObject* schema_field_names(PyObject* self, void*) {
   return run_guarded([&]() -> Result<Object> {
     const auto& names = reinterpret_cast<SchemaObject*>(self)->schema.names;
     ZB_TRY(Object list, checked(PyList_New(static_cast<Py_ssize_t>(names.size()))));
@@ -86,9 +90,10 @@ PyObject* schema_field_names(PyObject* self, void*) noexcept {
   });
 }
 
-void schema_dealloc(PyObject* self) noexcept {
+void schema_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   auto* obj = reinterpret_cast<SchemaObject*>(self);
+  obj->record_template.~Object();
   obj->key_pointers.~vector();
   obj->keys.~vector();
   obj->schema.~CompiledSchema();

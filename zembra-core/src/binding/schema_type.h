@@ -15,6 +15,9 @@ struct SchemaObject {
   // lookups compare by identity.
   std::vector<Object> keys;
   std::vector<PyObject*> key_pointers;  // the same, borrowed, as one array
+  // Every key with the value None, in result order: serialized records are
+  // copies of it (see build_record_dict). Never handed out, so never changes.
+  Object record_template;
 };
 
 PyTypeObject* schema_type();

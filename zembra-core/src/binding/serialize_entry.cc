@@ -86,7 +86,7 @@ Result<Object> serialize_record(PyObject* record, const SchemaObject& schema, st
     std::size_t i = *first_non_finite;
     return fail(*non_finite_float_error(compiled.fields[i].name, PyFloat_AsDouble(values[i].get())));
   }
-  return build_record_dict(schema.key_pointers, compiled.sorted_order, values);
+  return build_record_dict(schema.key_pointers, compiled.sorted_order, values, schema.record_template.get());
 }
 
 // A dict record of serialize_many: a shallow copy in which only the fields

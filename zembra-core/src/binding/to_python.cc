@@ -92,6 +92,7 @@ void untrack_if_atomic(PyObject* dict) {
   // collector untracks such dicts itself when it meets them, and the dict
   // tracks itself again if a container is stored in it later. Doing it here
   // spares collection passes over large batches of results.
+  if (!PyObject_GC_IsTracked(dict)) return;  // nothing to do (a copy of an untracked dict)
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
@@ -102,8 +103,8 @@ void untrack_if_atomic(PyObject* dict) {
 }
 
 Result<Object> build_record_dict(std::span<PyObject* const> keys, std::span<const std::size_t> sorted_order,
-                                 std::span<Object> values) {
-  ZB_TRY(Object dict, checked(PyDict_New()));
+                                 std::span<Object> values, PyObject* record_template) {
+  ZB_TRY(Object dict, checked(record_template ? PyDict_Copy(record_template) : PyDict_New()));
   bool atomic = true;
   for (std::size_t position : sorted_order) {
     PyObject* value = values[position].get();
@@ -111,6 +112,14 @@ Result<Object> build_record_dict(std::span<PyObject* const> keys, std::span<cons
     ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), keys[position], value)));
   }
   if (atomic) PyObject_GC_UnTrack(dict.get());
+  return dict;
+}
+
+Result<Object> record_template(std::span<PyObject* const> keys, std::span<const std::size_t> sorted_order) {
+  ZB_TRY(Object dict, checked(PyDict_New()));
+  for (std::size_t position : sorted_order) {
+    ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), keys[position], Py_None)));
+  }
   return dict;
 }
 

@@ -32,8 +32,14 @@ inline bool may_be_tracked(PyObject* value) {
 void untrack_if_atomic(PyObject* dict);
 
 // Builds the result dict of one record: keys inserted in ascending byte
-// order (sorted_order lists the field positions in that order).
+// order (sorted_order lists the field positions in that order). With a
+// template from record_template, the dict is a copy of it whose values are
+// replaced: sized once, where inserting key by key resizes it as it grows.
 Result<Object> build_record_dict(std::span<PyObject* const> keys, std::span<const std::size_t> sorted_order,
-                                 std::span<Object> values);
+                                 std::span<Object> values, PyObject* record_template = nullptr);
+
+// Every key of a record in ascending byte order with the value None, for
+// the calls that build many records of one schema.
+Result<Object> record_template(std::span<PyObject* const> keys, std::span<const std::size_t> sorted_order);
 
 }  // namespace zembra::py

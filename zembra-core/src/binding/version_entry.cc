@@ -6,7 +6,7 @@ namespace {
 
 constexpr const char* kVersion = "1.0.1";
 
-PyObject* core_version(PyObject*, PyObject*) noexcept {
+PyObject* core_version(PyObject*, PyObject*) {
   return run_guarded([]() -> Result<Object> {
     // Interned once; every call hands out the same str.
     static PyObject* text = PyUnicode_InternFromString(kVersion);

@@ -13,6 +13,7 @@ std::string_view message(DateTimeError error) {
     case DateTimeError::TooShort: return "premature end of input";
     case DateTimeError::TooLong: return "trailing input";
     case DateTimeError::BadFormat: return "bad or unsupported format string";
+    case DateTimeError::InstantOutOfRange: return "instant is out of range (outside years 1 to 9999 in UTC)";
   }
   return "bad or unsupported format string";
 }
@@ -120,6 +121,30 @@ class Cursor {
     if (hours > 23 || minutes > 59) return set(E::OutOfRange), 0;
     const std::int32_t seconds = std::int32_t(hours * 3600 + minutes * 60);
     return sign == '-' ? -seconds : seconds;
+  }
+
+  // offset(), where "+hh:mm" may go on with ":ss" (<= 59) and then "." and
+  // 1..6 fraction digits, as the interpreter writes offsets that are not
+  // whole minutes. In microseconds east of UTC.
+  std::int64_t long_offset() {
+    if (error_set_) return 0;
+    if (p_ == end_ || (*p_ != '+' && *p_ != '-')) return std::int64_t(offset()) * 1'000'000;
+    const bool negative = *p_ == '-';
+    std::int64_t micros = std::int64_t(offset()) * 1'000'000;
+    if (error_set_ || p_ == end_ || *p_ != ':') return micros;
+    ++p_;
+    const std::uint32_t seconds = digits(2, 2);
+    std::uint32_t fraction = 0;
+    if (!error_set_ && p_ != end_ && *p_ == '.') {
+      ++p_;
+      const char* start = p_;
+      fraction = digits(1, 6);
+      fraction *= kPow10[6 - (p_ - start)];
+    }
+    if (error_set_) return 0;
+    if (seconds > 59) return set(E::OutOfRange), 0;
+    const std::int64_t extra = std::int64_t(seconds) * 1'000'000 + fraction;
+    return negative ? micros - extra : micros + extra;
   }
 
   // Nothing may follow what was read.
@@ -250,7 +275,16 @@ Expected<DateTime, E> parse_datetime(std::string_view text, DateTimePattern patt
   return DateTime{f.date, make_time(f)};
 }
 
-Expected<DateTime, E> parse_rfc3339(std::string_view text) {
+namespace {
+
+// The fields of an RFC 3339 timestamp up to its offset; with long_offsets,
+// the offset may carry seconds and a fraction (see Cursor::long_offset).
+struct OffsetFields {
+  DateTime wall;
+  std::int64_t offset_micros = 0;
+};
+
+Expected<OffsetFields, E> read_offset_datetime(std::string_view text, bool long_offsets) {
   Cursor in(text);
   Fields f;
   f.date.year = std::int32_t(in.digits(4, 4));
@@ -265,23 +299,58 @@ Expected<DateTime, E> parse_rfc3339(std::string_view text) {
   in.literal(':');
   f.second = in.field(2, 2, 0, 60);
   f.nanos = in.fraction();
-  const std::int32_t offset = in.offset();
+  const std::int64_t offset = long_offsets ? in.long_offset() : std::int64_t(in.offset()) * 1'000'000;
   in.finish();
   if (in.failed()) return fail(in.error());
   if (!day_exists(f.date)) return fail(E::Impossible);
+  return OffsetFields{DateTime{f.date, make_time(f)}, offset};
+}
 
-  DateTime result{f.date, make_time(f)};
-  // |offset| < one day, so at most one day boundary is crossed.
-  std::int32_t utc = std::int32_t(result.time.seconds) - offset;
+// wall - offset, for |offset| below one day: at most one day boundary is
+// crossed.
+DateTime shift_to_utc(DateTime result, std::int64_t offset_micros) {
+  // Whole seconds rounded down, the rest taken from the nanoseconds.
+  std::int64_t offset_seconds = offset_micros / 1'000'000;
+  std::int64_t rest = offset_micros % 1'000'000;
+  if (rest < 0) {
+    rest += 1'000'000;
+    --offset_seconds;
+  }
+  std::int64_t nanos = std::int64_t(result.time.nanos) - rest * 1000;
+  std::int64_t utc = std::int64_t(result.time.seconds) - offset_seconds;
+  if (nanos < 0) {
+    nanos += kPow10[9];
+    --utc;
+  }
   if (utc < 0) {
-    utc += std::int32_t(kSecondsPerDay);
+    utc += kSecondsPerDay;
     previous_day(result.date);
-  } else if (utc >= std::int32_t(kSecondsPerDay)) {
-    utc -= std::int32_t(kSecondsPerDay);
+  } else if (utc >= std::int64_t(kSecondsPerDay)) {
+    utc -= kSecondsPerDay;
     next_day(result.date);
   }
-  result.time.seconds = std::uint32_t(utc);
+  result.time = Time{std::uint32_t(utc), std::uint32_t(nanos)};
   return result;
+}
+
+}  // namespace
+
+Expected<DateTime, E> parse_rfc3339(std::string_view text) {
+  auto read = read_offset_datetime(text, false);
+  if (!read) return fail(read.error());
+  return shift_to_utc(read->wall, read->offset_micros);
+}
+
+Expected<DateTime, E> wall_time_to_utc(const DateTime& wall, std::int64_t offset_micros) {
+  DateTime utc = offset_micros == 0 ? wall : shift_to_utc(wall, offset_micros);
+  if (utc.date.year < 1 || utc.date.year > 9999) return fail(E::InstantOutOfRange);
+  return utc;
+}
+
+Expected<DateTime, E> parse_isoformat_instant(std::string_view text) {
+  auto read = read_offset_datetime(text, true);
+  if (!read) return fail(read.error());
+  return wall_time_to_utc(read->wall, read->offset_micros);
 }
 
 // ---- Writers --------------------------------------------------------------
@@ -360,6 +429,44 @@ void format_date(const Date& date, Buffer& out) {
 void format_time(const Time& time, Buffer& out) {
   char* start = out.reserve(kMaxTimeText);
   out.commit(std::size_t(put_time(start, time) - start));
+}
+
+void format_isoformat(const DateTime& wall, std::optional<std::int64_t> offset_micros, Buffer& out) {
+  char* start = out.reserve(kMaxIsoformatText);
+  Date date = wall.date;
+  date.year = date.year < 0 || date.year > 9999 ? 0 : date.year;  // wrapped, never widened
+  char* p = put_date(start, date);
+  *p++ = 'T';
+  const std::uint32_t seconds = wall.time.seconds % kSecondsPerDay;
+  p = put2(p, seconds / 3600);
+  *p++ = ':';
+  p = put2(p, seconds / 60 % 60);
+  *p++ = ':';
+  p = put2(p, seconds % 60);
+  const std::uint32_t micros = wall.time.nanos % kPow10[9] / 1000;
+  if (micros != 0) {
+    *p++ = '.';
+    p = put2(put2(put2(p, micros / 10000), micros / 100), micros);
+  }
+  if (offset_micros) {
+    std::int64_t v = *offset_micros;
+    *p++ = v < 0 ? '-' : '+';
+    const std::uint64_t magnitude = std::uint64_t(v < 0 ? -v : v) % (std::uint64_t(kSecondsPerDay) * 1'000'000);
+    const std::uint32_t whole = std::uint32_t(magnitude / 1'000'000);
+    const std::uint32_t fraction = std::uint32_t(magnitude % 1'000'000);
+    p = put2(p, whole / 3600);
+    *p++ = ':';
+    p = put2(p, whole / 60 % 60);
+    if (whole % 60 != 0 || fraction != 0) {
+      *p++ = ':';
+      p = put2(p, whole % 60);
+    }
+    if (fraction != 0) {
+      *p++ = '.';
+      p = put2(put2(put2(p, fraction / 10000), fraction / 100), fraction);
+    }
+  }
+  out.commit(std::size_t(p - start));
 }
 
 void format_datetime_utc(const DateTime& datetime, Buffer& out) {

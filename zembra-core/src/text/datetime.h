@@ -15,6 +15,8 @@
 //   - every field in range but no such date (February 30, April 31,
 //     February 29 of a common year)                   -> Impossible
 //   - the pattern has no date (or no time) but one was asked for -> NotEnough
+//   - a value with an offset whose UTC instant leaves the years 1 to 9999
+//     the interpreter's datetime holds                  -> InstantOutOfRange
 //
 // Leap seconds: second 60 is accepted (RFC 3339 allows it) and held as the
 // last nanosecond of second 59 of that minute, since the value types (like
@@ -23,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "common/buffer.h"
@@ -39,6 +42,7 @@ enum class DateTimeError : std::uint8_t {
   TooShort,
   TooLong,
   BadFormat,
+  InstantOutOfRange,
 };
 
 std::string_view message(DateTimeError error);
@@ -65,6 +69,17 @@ constexpr std::uint8_t days_in_month(std::int32_t year, std::uint8_t month) {
 // exactly the widths shown. The result is the UTC wall time; the offset is
 // applied across day, month and year boundaries and then dropped.
 Expected<DateTime, DateTimeError> parse_rfc3339(std::string_view text);
+
+// The UTC instant of a wall time with an offset east of UTC in microseconds
+// (|offset| below one day). The instant must lie in the years 1 to 9999,
+// the range of the interpreter's datetime; else InstantOutOfRange.
+Expected<DateTime, DateTimeError> wall_time_to_utc(const DateTime& wall, std::int64_t offset_micros);
+
+// The text the interpreter's datetime.isoformat() writes for an aware value,
+// read as its UTC instant: parse_rfc3339's grammar, where the offset may also
+// carry seconds and a fraction (+hh:mm:ss, +hh:mm:ss.ffffff; Z still
+// allowed), converted with wall_time_to_utc.
+Expected<DateTime, DateTimeError> parse_isoformat_instant(std::string_view text);
 
 // The fixed patterns the readers accept. "%Y" is up to four digits or a sign
 // followed by any number of digits; "%m" "%d" "%H" "%M" "%S" are one or two
@@ -106,5 +121,13 @@ void format_time(const Time& time, Buffer& out);
 // At most 42 characters.
 inline constexpr std::size_t kMaxDateTimeText = kMaxDateText + 1 + kMaxTimeText + 6;
 void format_datetime_utc(const DateTime& datetime, Buffer& out);
+
+// The interpreter's datetime.isoformat() of a wall time in the years 0 to
+// 9999: date "T" hh:mm:ss, ".ffffff" only when the microseconds are not zero
+// (nanoseconds below a microsecond are dropped), then the offset when there
+// is one: +hh:mm (or -), with ":ss" when it has seconds and ".ffffff" when it
+// has microseconds. |offset| must be below one day. At most 47 characters.
+inline constexpr std::size_t kMaxIsoformatText = 47;
+void format_isoformat(const DateTime& wall, std::optional<std::int64_t> offset_micros, Buffer& out);
 
 }  // namespace zembra::text

@@ -1,0 +1,68 @@
+"""The demo's own parts: its timing client and its section of RESULTS.md."""
+
+import importlib.util
+import json
+import tempfile
+from pathlib import Path
+
+from django.test import LiveServerTestCase, SimpleTestCase, override_settings
+
+from .models import Category
+from .sample_data import populate
+
+_spec = importlib.util.spec_from_file_location(
+    "run_demo", Path(__file__).resolve().parents[2] / "run_demo.py")
+run_demo = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(run_demo)
+
+
+@override_settings(STATIC_URL="/static/")  # the live server's file handler needs one
+class ClientTests(LiveServerTestCase):
+    def test_keep_alive_answers_are_read_whole(self):
+        populate(products=120, applications=5, seed=3)
+        client = run_demo.Client(self.server_thread.port)
+        self.addCleanup(client.close)
+        category = Category.objects.first().pk
+        # Large and small answers, a body sent, an error: all on one connection.
+        for method, path, body, expected in [
+                ("GET", "/api/zembra/products/?limit=120", None, 200),
+                ("POST", "/api/drf/products/", run_demo.new_product(1, category), 201),
+                ("GET", "/api/zembra/products/?limit=1", None, 200),
+                ("POST", "/api/zembra/products/", b'{"sku": ', 400),
+                ("GET", "/api/drf-fast/products/?limit=121", None, 200)]:
+            with self.subTest(method=method, path=path):
+                status, content = client.request(method, path, body)
+                self.assertEqual(status, expected)
+                if method == "GET":
+                    self.assertEqual(json.loads(content), self.client.get(path).json())
+                else:
+                    self.assertIsInstance(json.loads(content), dict)
+
+
+class ResultsSectionTests(SimpleTestCase):
+    def section(self, value):
+        return [run_demo.BEGIN, f"table {value}", run_demo.END]
+
+    def test_section_is_replaced_and_the_rest_kept(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = Path(folder) / "RESULTS.md"
+            path.write_text("# Benchmark results\n\n| a | b |\n")
+            run_demo.write_results(self.section(1), path)
+            path.write_text(path.read_text() + "\nafter\n")
+            run_demo.write_results(self.section(2), path)
+            run_demo.write_results(self.section(3), path)
+            text = path.read_text()
+        self.assertEqual(text.count(run_demo.BEGIN), 1)
+        self.assertEqual(text, "# Benchmark results\n\n| a | b |\n\n"
+                               f"{run_demo.BEGIN}\ntable 3\n{run_demo.END}\nafter\n")
+
+    def test_ratios_and_goals(self):
+        times = {"zembra": (0.002, 0.001), "DRF": (0.012, 0.004), "DRF + orjson": (0.008, 0.003)}
+        [header, _, row] = run_demo.table([("list", "list", times)])
+        self.assertIn("| DRF / zembra |", header)
+        self.assertEqual(row, "| list | 2.00 | 12.00 | 8.00 | 6.0x (met: 5x) | 4.0x (not met: 5x) | 4.0x | 3.0x |")
+        # Without the server's CPU times (no /proc) the table has no such columns.
+        times["DRF"] = (0.012, None)
+        [header, _, row] = run_demo.table([("stats", "stats", times)])
+        self.assertNotIn("CPU", header)
+        self.assertEqual(row, "| stats | 2.00 | 12.00 | 8.00 | 6.0x | 4.0x |")
