@@ -17,11 +17,10 @@
 
 #include "binding/convert.h"
 #include "binding/frame.h"
-#include "binding/list_walk.h"
+#include "binding/python_text.h"
 #include "binding/to_python.h"
 #include "django/binding/model_value.h"
 #include "django/binding/ordinary_errors.h"
-#include "binding/python_text.h"
 #include "text/base64.h"
 #include "text/decimal.h"
 #include "zembra/binding/json_objects.h"
