@@ -129,15 +129,30 @@ def nested(depth):
     return value
 
 
+DEEP = nested(200)  # beyond the levels the circularity check scans one by one
 cyclic_list, cyclic_dict = [1], {"a": 1}
 cyclic_list.append([cyclic_list])
 cyclic_dict["self"] = cyclic_dict
 
 
+def deep_cycle(depth, back_to):
+    """Lists in dicts, depth levels down, the last one holding the list of
+    level back_to."""
+    top = current = []
+    levels = []
+    for _ in range(depth):
+        child = []
+        current.append({"k": child})
+        levels.append(child)
+        current = child
+    current.append(levels[back_to])
+    return top
+
+
 @pytest.mark.parametrize("value", [
     Weird.Items(x=1), Weird.BadItems(x=1), Weird.BadItems(), Weird.Iter([1, 2]), [Weird.Float("nan")],
     [Weird.Float(1.5)], Weird.Int(7), {Weird.Int(3): Weird.Str("s")}, {float("inf"): 1}, {10**30: 1},
-    10**5000, nested(300), nested(100_000), cyclic_list, cyclic_dict, [[]] * 3, {"": {}},
+    10**5000, nested(300), nested(100_000), cyclic_list, cyclic_dict, [[]] * 3, {"": {}}, deep_cycle(60, 40),
 ], ids=lambda value: type(value).__name__)
 def test_encode_json_follows_the_json_module(value):
     assert_same(lambda: zembra.encode_json(value), lambda: dumps(value))
@@ -205,7 +220,7 @@ RECORD = {"s": "x😀", "i": 1, "f": 1.5, "b": True, "d": D("1.5"), "t": dt.date
     lambda: zembra.serialize_many_json([{**RECORD, "by": "x"}], ALL_KINDS),
     lambda: zembra.encode_json([RECORD, {1: object()}]),
     lambda: zembra.encode_json({**RECORD, "extra": cyclic_list}),
-    lambda: zembra.encode_json(nested(10_500)),
+    lambda: zembra.encode_json(DEEP),
 ])
 def test_no_leaks(call):
     assert_no_leak(call, ALL_KINDS, RECORD, per_round=200)

@@ -61,7 +61,13 @@ Status ValueWriter::write(PyObject* value) {
   return status;
 }
 
+void ValueWriter::push(Frame frame) {
+  if (stack_.size() >= kScannedLevels) deep_containers_.insert(frame.container.get());
+  stack_.push_back(std::move(frame));
+}
+
 void ValueWriter::pop() {
+  if (stack_.size() > kScannedLevels) deep_containers_.erase(stack_.back().container.get());
   stack_.pop_back();
   Py_LeaveRecursiveCall();
 }
@@ -234,9 +240,10 @@ Status ValueWriter::enter_level() {
 }
 
 bool ValueWriter::on_stack(PyObject* container) const {
-  for (const Frame& frame : stack_)
-    if (frame.container.get() == container) return true;
-  return false;
+  std::size_t scanned = stack_.size() < kScannedLevels ? stack_.size() : kScannedLevels;
+  for (std::size_t i = 0; i < scanned; ++i)
+    if (stack_[i].container.get() == container) return true;
+  return stack_.size() > kScannedLevels && deep_containers_.count(container) != 0;
 }
 
 // Each level is entered before the container is looked at and left when it
@@ -264,7 +271,7 @@ Status ValueWriter::open_sequence(PyObject* value) {
     Py_LeaveRecursiveCall();
     return value_error("Circular reference detected");
   }
-  stack_.push_back(Frame{Object::borrow(value), std::move(seq), 0, FrameKind::Sequence, false});
+  push(Frame{Object::borrow(value), std::move(seq), 0, FrameKind::Sequence, false});
   out.push_back('[');
   return {};
 }
@@ -291,7 +298,7 @@ Status ValueWriter::open_dict(PyObject* value) {
     }
     frame.kind = FrameKind::Items;
   }
-  stack_.push_back(std::move(frame));
+  push(std::move(frame));
   out.push_back('{');
   return {};
 }

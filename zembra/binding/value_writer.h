@@ -6,6 +6,7 @@
 // walked with a stack of our own, so deep nesting never deepens the C stack.
 #pragma once
 
+#include <unordered_set>
 #include <vector>
 
 #include "binding/error.h"
@@ -44,12 +45,17 @@ class ValueWriter {
   Status open_dict(PyObject* value);
   Status enter_level();
   bool on_stack(PyObject* container) const;
+  void push(Frame frame);
   void pop();
   Result<bool> write_typed(PyObject* value);
 
   JsonOutput& out_;
   bool typed_forms_;
   std::vector<Frame> stack_;
+  // The containers of the frames beyond the first kScannedLevels, which are
+  // scanned one by one: deep nesting keeps the circularity check linear.
+  static constexpr std::size_t kScannedLevels = 32;
+  std::unordered_set<PyObject*> deep_containers_;
 };
 
 }  // namespace zembra::py
