@@ -1,6 +1,9 @@
 #include "zembra/binding/json_objects.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,25 +34,44 @@ struct Frame {
   }
 };
 
-// The values of an object's keys repeat from one record to the next: each
-// distinct key text is made into a str object once per reader.
-class KeyObjects {
+// Keys, and short strings such as tags and enumerated values, repeat from
+// one record to the next: each short text is made into a str object once
+// and shared while it stays in this direct-mapped cache (str objects are
+// immutable, so sharing them changes nothing a caller can observe but
+// identity).
+class StrObjects {
  public:
   Result<Object> get(std::string_view bytes) {
-    for (const Entry& e : entries_)
-      if (e.bytes == bytes) return e.object;
-    ZB_TRY(Object key, checked(PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr)));
-    if (entries_.size() < kLimit) entries_.push_back(Entry{std::string(bytes), key});
-    return key;
+    if (bytes.size() > kMaxCachedSize) return decode(bytes);
+    // The text as three zero-padded words: compared and hashed a word at a
+    // time.
+    std::array<std::uint64_t, 3> words{};
+    std::memcpy(words.data(), bytes.data(), bytes.size());
+    std::uint64_t hash = (words[0] * 0x9E3779B97F4A7C15ull) ^ (words[1] * 0xC2B2AE3D27D4EB4Full) ^
+                         (words[2] * 0x165667B19E3779F9ull) ^ bytes.size();
+    Entry& e = entries_[(hash >> 32) % kSlots];
+    if (e.object && e.words == words && e.size == bytes.size()) return e.object;
+    ZB_TRY(Object text, decode(bytes));
+    e.words = words;
+    e.size = bytes.size();
+    e.object = text;
+    return text;
   }
 
  private:
-  static constexpr std::size_t kLimit = 64;
+  static constexpr std::size_t kMaxCachedSize = 24;
+  static constexpr std::size_t kSlots = 256;
+
+  static Result<Object> decode(std::string_view bytes) {
+    return checked(PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr));
+  }
+
   struct Entry {
-    std::string bytes;
+    std::array<std::uint64_t, 3> words{};
+    std::size_t size = 0;
     Object object;
   };
-  std::vector<Entry> entries_;
+  std::array<Entry, kSlots> entries_;
 };
 
 }  // namespace
@@ -82,11 +104,13 @@ class JsonObjectReader::Sink final : public text::JsonSink {
   }
   bool real(double value) override { return put(Object::steal(PyFloat_FromDouble(value))); }
   bool string(std::string_view text) override {
-    return put(Object::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr)));
+    Result<Object> object = strings_.get(text);
+    if (!object) return fail();
+    return put(std::move(object).value());
   }
   bool key(std::string_view key) override {
     Frame& frame = frames_[depth_ - 1];
-    Result<Object> object = keys_.get(key);
+    Result<Object> object = strings_.get(key);
     if (!object) return fail();
     frame.key_spans.emplace_back(frame.key_bytes.size(), key.size());
     frame.key_bytes.append(key);
@@ -168,7 +192,7 @@ class JsonObjectReader::Sink final : public text::JsonSink {
   std::size_t depth_ = 0;
   bool failed_ = false;
   Object result_;
-  KeyObjects keys_;
+  StrObjects strings_;
 };
 
 JsonObjectReader::JsonObjectReader(std::size_t max_int_digits) : sink_(std::make_unique<Sink>(max_int_digits)) {}

@@ -10,17 +10,17 @@
 // value is not of the kind the reader knows, or a conversion fails, the call
 // returns None and the caller runs the values_list route instead, which then
 // gives its own result or error: nothing here ever guesses.
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "binding/convert.h"
 #include "binding/frame.h"
-#include "binding/list_walk.h"
+#include "binding/python_text.h"
 #include "binding/to_python.h"
 #include "django/binding/model_value.h"
 #include "django/binding/ordinary_errors.h"
-#include "binding/python_text.h"
 #include "text/base64.h"
 #include "text/decimal.h"
 #include "zembra/binding/json_objects.h"
@@ -186,10 +186,30 @@ bool has_surrogate(PyObject* text) {
   return false;
 }
 
-bool is_text_kind(django::FieldKindTag tag) {
+// Whether serialize_model_value would return the value itself.
+bool kept_as_it_is(PyObject* value, django::FieldKindTag tag) {
   using django::FieldKindTag;
-  return tag == FieldKindTag::CharField || tag == FieldKindTag::TextField || tag == FieldKindTag::EmailField ||
-         tag == FieldKindTag::URLField || tag == FieldKindTag::SlugField;
+  switch (tag) {
+    case FieldKindTag::CharField:
+    case FieldKindTag::TextField:
+    case FieldKindTag::EmailField:
+    case FieldKindTag::URLField:
+    case FieldKindTag::SlugField:
+      return PyUnicode_CheckExact(value) && !has_surrogate(value);
+    case FieldKindTag::IntegerField:
+    case FieldKindTag::BigIntegerField: {
+      if (!PyLong_CheckExact(value)) return false;
+      int overflow = 0;
+      PyLong_AsLongLongAndOverflow(value, &overflow);
+      return !overflow;
+    }
+    case FieldKindTag::FloatField:
+      return PyFloat_CheckExact(value) && std::isfinite(PyFloat_AS_DOUBLE(value));
+    case FieldKindTag::BooleanField:
+      return value == Py_True || value == Py_False;
+    default:
+      return false;
+  }
 }
 
 // A failure of a conversion refuses the rows: the values_list route then
@@ -251,9 +271,10 @@ Result<Object> record_value(PyObject* value, const Column& column, const django:
     if (loaded && loaded.get() == Py_None && !d.accepts_null()) return Object();
     return loaded;
   }
-  // The route keeps an exact str it can read as it is, without asking for
-  // its UTF-8 form; bytes go to Base64 without a copy.
-  if (is_text_kind(d.kind.tag) && PyUnicode_CheckExact(value) && !has_surrogate(value)) return Object::borrow(value);
+  // The route keeps exact str, int, float and bool values it can read as
+  // they are (a str without asking for its UTF-8 form); bytes go to Base64
+  // without a copy.
+  if (kept_as_it_is(value, d.kind.tag)) return Object::borrow(value);
   if (d.kind.tag == django::FieldKindTag::BinaryField && PyBytes_CheckExact(value)) {
     Buffer base64;
     text::encode_base64(std::string_view(PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value))),
@@ -271,16 +292,15 @@ Result<Object> records_body(PyObject* module, Slots slots) {
   const auto& descriptors = call.schema->model.descriptors;
   std::size_t width = descriptors.size();
   ZB_TRY(Object out, checked(PyList_New(0)));
-  // Every record starts as a copy of one with the keys in their order and
-  // None values: copying a dict's keys is cheaper than inserting them.
-  std::vector<Object> values(width, Object::borrow(Py_None));
-  ZB_TRY(Object blank, build_record_dict(call.schema->key_pointers, call.schema->model.sorted_order, values));
+  // Every record starts as a copy of the schema's record template (the keys
+  // in their order, None values), sized at once.
+  PyObject* blank = call.schema->record_template.get();
   JsonObjectReader json(rows::kAlwaysReadableIntDigits);
   ReadValue slot;
   ZB_TRY(bool accepted, each_row(call.rows, [&](PyObject* row) -> Result<bool> {
     auto items = row_values(row, width);
     if (!items) return false;
-    ZB_TRY(Object record, checked(PyDict_Copy(blank.get())));
+    ZB_TRY(Object record, checked(PyDict_Copy(blank)));
     for (std::size_t i = 0; i < width; ++i) {
       PyObject* value = (*items)[i];
       if (value == Py_None) {

@@ -152,6 +152,10 @@ def test_ordinary_rows_take_the_native_route(sample_table, spy):
     Sample.objects.create()
     assert check_routes(Sample.objects.all(), SAMPLE, spy) == ["native", "native"]
     assert zdj.serialize_queryset(Sample.objects.filter(pk=-1), SAMPLE) == []
+    # A proxy reads its model's table with the same fields.
+    meta = type("Meta", (), {"proxy": True, "app_label": "testapp"})
+    proxy = type("SampleProxy", (Sample,), {"__module__": __name__, "Meta": meta})
+    assert check_routes(proxy.objects.all(), SAMPLE, spy) == ["native", "native"]
 
 
 class FetchesItsOwnWay(QuerySet):

@@ -231,19 +231,22 @@ class Reader {
 
   // True once the whole text is read; false when the sink stopped.
   Expected<bool, JsonError> read() {
-    std::vector<bool> is_object;  // of the open containers, innermost last
+    // Whether each open container is an object, innermost last: a fixed
+    // array, as the depth is bounded (reading allocates nothing itself).
+    std::array<bool, kJsonMaxDepth> is_object;
+    std::size_t depth = 0;
     for (;;) {
       // Read one value; a scalar or empty container goes straight into the
       // innermost open container (or is the whole document).
       skip_space();
       if (p_ == end_) {
-        if (is_object.empty()) return fail_eof(Code::EofWhileParsingValue);
-        return fail_eof(is_object.back() ? Code::EofWhileParsingObject : Code::EofWhileParsingList);
+        if (depth == 0) return fail_eof(Code::EofWhileParsingValue);
+        return fail_eof(is_object[depth - 1] ? Code::EofWhileParsingObject : Code::EofWhileParsingList);
       }
       switch (*p_) {
         case '[':
         case '{': {
-          if (is_object.size() == kJsonMaxDepth) return fail_at(Code::RecursionLimitExceeded, p_);
+          if (depth == kJsonMaxDepth) return fail_at(Code::RecursionLimitExceeded, p_);
           const bool object = *p_ == '{';
           ++p_;
           skip_space();
@@ -256,8 +259,7 @@ class Reader {
             if (!(object ? sink_.end_object() : sink_.end_array())) return false;
             break;
           }
-          if (is_object.empty()) is_object.reserve(16);
-          is_object.push_back(object);
+          is_object[depth++] = object;
           if (object) {
             ZB_TRY(bool going, read_key());
             if (!going) return false;
@@ -291,8 +293,8 @@ class Reader {
       // After a value inside a container: a comma leads to the next value;
       // a closing bracket completes the container, which is itself a value.
       for (;;) {
-        if (is_object.empty()) return finish();
-        const bool object = is_object.back();
+        if (depth == 0) return finish();
+        const bool object = is_object[depth - 1];
         const Code eof = object ? Code::EofWhileParsingObject : Code::EofWhileParsingList;
         const char close = object ? '}' : ']';
         skip_space();
@@ -312,7 +314,7 @@ class Reader {
           return fail_at(object ? Code::ExpectedObjectCommaOrEnd : Code::ExpectedListCommaOrEnd, p_);
         }
         ++p_;
-        is_object.pop_back();
+        --depth;
         if (!(object ? sink_.end_object() : sink_.end_array())) return false;
       }
     }
