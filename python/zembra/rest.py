@@ -44,6 +44,7 @@ from rest_framework.settings import api_settings
 from rest_framework.utils import html
 from rest_framework.validators import UniqueValidator
 
+from zembra._compiled_queries import RelatedQuery, UniqueQuery
 from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows
 from zembra._speedups import ColumnLayout, encode_json_plain
 
@@ -259,6 +260,7 @@ class _Compiled:
         self.python_checks = {}
         self.fallback_in = []
         self.sources = {}
+        self.unique_queries = {}
         default_zone = timezone.get_default_timezone() if settings.USE_TZ else None
         self.default_zone = default_zone
         for field in self.writable:
@@ -275,6 +277,12 @@ class _Compiled:
                                                                        if not _django_validator(v)]
             if checks:
                 self.python_checks[name] = checks
+            for check in checks:
+                if type(check) is UniqueValidator:
+                    model_field = _concrete_field(self.model, field.source)
+                    query = None if model_field is None else UniqueQuery(check, model_field)
+                    if query is not None and query.usable:
+                        self.unique_queries[id(check)] = query
         self.validate_methods = {f.field_name: f"validate_{f.field_name}" for f in self.writable
                                  if hasattr(cls, f"validate_{f.field_name}")}
         self.entries = {e["name"]: e for e in entries}
@@ -297,7 +305,8 @@ class _Compiled:
             entry["key_kind"] = key_kind
             if cls is relations.ManyRelatedField:
                 entry["allow_empty"] = bool(field.allow_empty)
-            self.relations[field.field_name] = (child.queryset, cls is relations.ManyRelatedField)
+            many = cls is relations.ManyRelatedField
+            self.relations[field.field_name] = (child.queryset, many, None if many else RelatedQuery(child.queryset))
             return entry
         if cls is drf.ChoiceField:
             entry.update(kind="choice", choices=list(field.choices), allow_blank=bool(field.allow_blank))
@@ -553,13 +562,19 @@ class ModelSerializer(serializers.ModelSerializer):
 def _related(relation, value):
     """The related objects of primary keys, as DRF's PrimaryKeyRelatedField
     finds them (one query for a list)."""
-    queryset, many = relation
+    queryset, many, compiled = relation
     queryset = queryset.all() if isinstance(queryset, (QuerySet, BaseManager)) else queryset
     pk = queryset.model._meta.pk
     if not many:
         if not key_fits(pk, value, queryset.db):
             raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
                                                code="does_not_exist")])
+        found = compiled.get(value) if compiled is not None else None
+        if found is not None:
+            if found is False:
+                raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
+                                                   code="does_not_exist")])
+            return found
         try:
             return queryset.get(pk=value)
         except ObjectDoesNotExist:
@@ -580,7 +595,11 @@ def _related(relation, value):
 def _run_validator(check, value, name, compiled, serializer):
     errors = []
     try:
-        if isinstance(check, UniqueValidator):
+        query = compiled.unique_queries.get(id(check))
+        if query is not None and serializer.instance is None and (taken := query.exists(value)) is not None:
+            if taken:
+                raise ValidationError(check.message, code="unique")
+        elif isinstance(check, UniqueValidator):
             check(value, _FieldContext(compiled.sources[name], serializer))
         elif getattr(check, "requires_context", False):
             check(value, serializer._bound_fields([name])[name])

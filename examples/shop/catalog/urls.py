@@ -1,7 +1,10 @@
 from django.urls import path
 
-from . import drf_views, views
+from . import drf_views, views, viewsets
 from .drf_views import ORJSON
+
+VIEWSET_LIST, VIEWSET_ITEM = {"get": "list", "post": "create"}, {"get": "retrieve", "put": "update",
+                                                                  "patch": "partial_update", "delete": "destroy"}
 
 urlpatterns = [
     path("zembra/products/", views.product_list, name="zembra-products"),
@@ -13,4 +16,18 @@ urlpatterns = [
     path("drf-fast/products/", drf_views.ProductList.as_view(**ORJSON), name="drf-fast-products"),
     path("drf-fast/products/<uuid:pk>/", drf_views.ProductDetail.as_view(**ORJSON), name="drf-fast-product"),
     path("drf-fast/stats/", drf_views.Stats.as_view(**ORJSON), name="drf-fast-stats"),
+    path("viewset/drf/products/", viewsets.ProductViewSet.as_view(VIEWSET_LIST), name="viewset-drf-products"),
+    path("viewset/drf/products/<uuid:pk>/", viewsets.ProductViewSet.as_view(VIEWSET_ITEM), name="viewset-drf-product"),
+    path("viewset/zembra/products/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.ZEMBRA),
+         name="viewset-zembra-products"),
+    path("viewset/zembra/products/<uuid:pk>/", viewsets.ProductViewSet.as_view(VIEWSET_ITEM, **viewsets.ZEMBRA),
+         name="viewset-zembra-product"),
+    path("viewset/drf/paged/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.PAGED),
+         name="viewset-drf-paged"),
+    path("viewset/zembra/paged/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.ZEMBRA, **viewsets.PAGED),
+         name="viewset-zembra-paged"),
+    path("viewset/floor/products/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.FLOOR),
+         name="viewset-floor-products"),
+    path("viewset/floor/products/<uuid:pk>/", viewsets.ProductViewSet.as_view(VIEWSET_ITEM, **viewsets.FLOOR),
+         name="viewset-floor-product"),
 ]

@@ -1,0 +1,139 @@
+"""One DRF ``ModelViewSet`` of products, served twice.
+
+The class body is written once. ``/api/viewset/drf/products/`` uses DRF's
+``ModelSerializer`` with DRF's default renderer and parser;
+``/api/viewset/zembra/products/`` swaps in ``zembra.rest``'s serializer (the
+same ``Meta``), renderer and parser, and nothing else: routing, lookups,
+status codes and errors stay DRF's own.
+
+The list is a page of products as the shop's other APIs answer it: a plain
+list, ``?limit=&offset=`` as ``shared.page_bounds`` reads them. The same
+viewset also serves DRF's ``LimitOffsetPagination`` (``?paged`` URLs in
+urls.py): that class reads the page into model instances before the
+serializer sees it, so both serializers get a list of instances there.
+"""
+
+from rest_framework import filters, parsers, renderers, serializers, viewsets
+from rest_framework.pagination import LimitOffsetPagination
+
+import zembra.rest
+
+from .models import Product
+from .shared import DEFAULT_PAGE, MAX_PAGE, page_bounds
+
+
+class DrfProductSerializer(serializers.ModelSerializer):
+    class Meta:
+        model = Product
+        fields = "__all__"
+
+
+class ZembraProductSerializer(zembra.rest.ModelSerializer):
+    Meta = DrfProductSerializer.Meta
+
+
+class PageBounds(filters.BaseFilterBackend):
+    """The list's page, ``?limit=&offset=``; other actions see every product."""
+
+    def filter_queryset(self, request, queryset, view):
+        if view.action != "list":
+            return queryset
+        start, stop = page_bounds(request)
+        return queryset[start:stop]
+
+
+class ProductPages(LimitOffsetPagination):
+    default_limit = DEFAULT_PAGE
+    max_limit = MAX_PAGE
+
+
+class ProductViewSet(viewsets.ModelViewSet):
+    queryset = Product.objects.all()
+    serializer_class = DrfProductSerializer
+    renderer_classes = [renderers.JSONRenderer]
+    parser_classes = [parsers.JSONParser]
+    filter_backends = [PageBounds]
+    pagination_class = None
+
+
+# DRF's pagination instead of the shop's plain pages (for both serializers).
+PAGED = {"filter_backends": [], "pagination_class": ProductPages}
+
+
+# The same viewset with zembra.rest: only these three settings differ.
+ZEMBRA = {"serializer_class": ZembraProductSerializer, "renderer_classes": [zembra.rest.JSONRenderer],
+          "parser_classes": [parsers.JSONParser]}
+
+
+
+class FloorSerializer(serializers.BaseSerializer):
+    """The viewset's cost without a serializer's work, for the demo's floor.
+
+    Each answer is DRF's, computed on first use and then given as a constant
+    (per page bounds, product key or body); a valid body is saved by one
+    INSERT of the values DRF validated the first time, under the body's sku.
+    What remains is the view's, the database's and the server's work.
+    """
+
+    cache: dict = {}
+
+    @classmethod
+    def many_init(cls, *args, **kwargs):
+        return object.__new__(cls)  # __init__ follows, with many=True
+
+    def __init__(self, *args, many=False, **kwargs):
+        self.many_page = many
+        super().__init__(*args, **kwargs)
+
+    def _constant(self, key, compute):
+        found = self.cache.get(key)
+        if found is None:
+            found = self.cache[key] = compute()
+        return found
+
+    def is_valid(self, *, raise_exception=False):
+        body = self.initial_data
+        key = ("input", body.get("sku") == "DEMO-BAD")
+
+        def compute():
+            serializer = DrfProductSerializer(data=body)
+            return (dict(serializer.validated_data), None) if serializer.is_valid() else (None, serializer.errors)
+
+        values, self._errors = self._constant(key, compute)
+        self._validated_data = {} if values is None else {**values, "sku": body.get("sku")}
+        if self._errors and raise_exception:
+            raise serializers.ValidationError(self._errors)
+        return not self._errors
+
+    @property
+    def data(self):
+        if self.instance is None:
+            return {}
+        if self.many_page:
+            query = self.instance.query
+            key = ("page", query.low_mark, query.high_mark)
+            return self._constant(key, lambda: DrfProductSerializer(self.instance, many=True).data)
+        key = ("created",) if hasattr(self, "initial_data") else ("one", self.instance.pk)
+        return self._constant(key, lambda: DrfProductSerializer(self.instance).data)
+
+    def create(self, validated_data):
+        return Product.objects.create(**validated_data)
+
+
+class FloorRenderer(renderers.JSONRenderer):
+    """Bytes encoded once per constant answer."""
+
+    encoded: dict = {}
+
+    def render(self, data, accepted_media_type=None, renderer_context=None):
+        found = self.encoded.get(id(data))
+        if found is not None and found[0] is data:
+            return found[1]
+        text = super().render(data, accepted_media_type, renderer_context)
+        if any(data is value for value in FloorSerializer.cache.values()):
+            self.encoded[id(data)] = (data, text)
+        return text
+
+
+FLOOR = {"serializer_class": FloorSerializer, "renderer_classes": [FloorRenderer],
+         "parser_classes": [parsers.JSONParser]}
