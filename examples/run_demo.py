@@ -4,10 +4,18 @@ Steps: create a fresh SQLite database in a temporary folder (``migrate``),
 load a few thousand rows (``seed_shop``), start the site under waitress on a
 free port of 127.0.0.1, call each endpoint and show part of its answer, then
 time the zembra endpoints against the same endpoints built with DRF, once
-with DRF's own JSON renderer and once with the orjson-based one. The table is
+with DRF's own JSON renderer and once with the orjson-based one. Then one DRF
+``ModelViewSet`` (catalog/viewsets.py) is timed with DRF's ``ModelSerializer``
+against the same viewset with ``zembra.rest``'s serializer and renderer, and
+against its floor (a serializer answering constants). Both tables are
 printed and written to benchmarks/RESULTS.md (between the demo's marker
 lines; the rest of that file is left as it is). The server is stopped at the
 end, also when something fails.
+
+The database is a file on a memory file system (/dev/shm) where there is
+one: a disk's flush on every commit takes from one to twenty milliseconds on
+a shared machine, which would swamp what the APIs themselves do (the same
+for every API; ``--database-dir`` puts it elsewhere).
 
     python examples/run_demo.py [--products 3000] [--seconds 2] [--rounds 20] [--no-results]
 """
@@ -39,6 +47,10 @@ LIST_PAGE = 500
 THREADS = 4
 APIS = {"zembra": "/api/zembra", "DRF": "/api/drf", "DRF + orjson": "/api/drf-fast"}
 GOALS = {"list": 5.0, "detail": 2.5}  # DRF's time / ours
+# One ModelViewSet (catalog/viewsets.py) with three serializers.
+VIEWSETS = {"DRF": "/api/viewset/drf", "zembra.rest": "/api/viewset/zembra", "floor": "/api/viewset/floor"}
+VIEWSET_GOALS = {"list": 4.0, "retrieve": 2.0, "create": 2.0}
+MEMORY_DIR = Path("/dev/shm")
 BEGIN = "<!-- demo:begin (written by `make demo`: examples/run_demo.py) -->"
 END = "<!-- demo:end -->"
 
@@ -196,9 +208,10 @@ class Sampler:
     wall time per request, and the server's CPU time per request over all
     samples (less disturbed by other programs on the machine)."""
 
-    def __init__(self, client, server_pid):
+    def __init__(self, client, server_pid, apis=APIS):
         self.client = client
         self.server_pid = server_pid
+        self.apis = apis
 
     def sample(self, method, path, body_for, seconds):
         """Requests for at least ``seconds`` (and 3 requests): (wall, CPU, count)."""
@@ -206,7 +219,7 @@ class Sampler:
         started, count = time.perf_counter(), 0
         while count < 3 or time.perf_counter() - started < seconds:
             status, _ = self.client.request(method, path, body_for())
-            if status >= 500:
+            if status >= 500 or status == 404:
                 raise RuntimeError(f"{method} {path} answered {status}")
             count += 1
         wall = time.perf_counter() - started
@@ -215,25 +228,29 @@ class Sampler:
 
     def times(self, method, path, body_for, seconds, rounds):
         """{API: (best mean wall seconds per request, server CPU seconds per request or None)}."""
-        for prefix in APIS.values():  # warm-up
+        apis = self.apis
+        for prefix in apis.values():  # warm-up
             self.client.request(method, prefix + path, body_for())
-        walls = {name: [] for name in APIS}
-        cpu = dict.fromkeys(APIS, 0.0)
-        counts = dict.fromkeys(APIS, 0)
-        names = list(APIS)
+        walls = {name: [] for name in apis}
+        cpu = dict.fromkeys(apis, 0.0)
+        counts = dict.fromkeys(apis, 0)
+        names = list(apis)
         for round_number in range(rounds):
             shift = round_number % len(names)  # each API takes each place in turn
             for name in names[shift:] + names[:shift]:
-                wall, used, count = self.sample(method, APIS[name] + path, body_for, seconds / rounds)
+                wall, used, count = self.sample(method, apis[name] + path, body_for, seconds / rounds)
                 walls[name].append(wall / count)
                 cpu[name] = None if used is None or cpu[name] is None else cpu[name] + used
                 counts[name] += count
         return {name: (min(walls[name]), None if cpu[name] is None else cpu[name] / counts[name])
-                for name in APIS}
+                for name in apis}
+
+
+SERIAL = itertools.count(1)  # shared by every API and table: every created sku is new
 
 
 def compare(sampler, product, seconds, rounds):
-    serial = itertools.count(1)  # shared by all APIs: every created sku is new
+    serial = SERIAL
     cases = [
         ("list", f"list ({LIST_PAGE} products)", "GET", f"/products/?limit={LIST_PAGE}", lambda: None),
         ("detail", "detail", "GET", f"/products/{product['id']}/", lambda: None),
@@ -249,6 +266,88 @@ def compare(sampler, product, seconds, rounds):
         print(f"  {label:22} " + "  ".join(f"{name} {times[name][0] * 1e3:7.2f} ms" for name in APIS),
               flush=True)
     return rows
+
+
+def viewset_tour(client, product):
+    """The viewset's answers with both serializers: equal statuses and bodies?"""
+    print("\n== One ModelViewSet, DRF's serializer and zembra.rest's: same answers?")
+    drf, ours = VIEWSETS["DRF"], VIEWSETS["zembra.rest"]
+    for label, method, path, body in viewset_requests(product, f"DEMO-TOUR-{next(SERIAL)}"):
+        (status_a, a), (status_b, b) = (client.request(method, prefix + path, body(prefix) if callable(body) else body)
+                                        for prefix in (drf, ours))
+        same = status_a == status_b and same_answer(json.loads(a), json.loads(b), created=method == "POST")
+        print(f"  {label:30} {status_a} {status_b} {'equal' if same else 'DIFFERENT'}")
+
+
+def viewset_requests(product, sku):
+    """(label, method, path, body) of the requests both viewsets must answer alike;
+    a callable body is called with the viewset's prefix."""
+    category = product["category"]
+    return [
+        (f"list of {LIST_PAGE}", "GET", f"/products/?limit={LIST_PAGE}", None),
+        (f"list of {LIST_PAGE}, DRF's pagination", "GET", f"/paged/?limit={LIST_PAGE}&offset=7", None),
+        ("retrieve", "GET", f"/products/{product['id']}/", None),
+        ("retrieve, no such product", "GET", "/products/00000000-0000-4000-8000-000000000000/", None),
+        ("create", "POST", "/products/",
+         lambda prefix: {**new_product(0, category), "sku": f"{sku}-{prefix.rsplit('/', 1)[1]}"}),
+        ("create, invalid", "POST", "/products/", invalid_product(category)),
+        ("create, duplicate sku", "POST", "/products/", {**new_product(0, category), "sku": product["sku"]}),
+        ("create, malformed JSON", "POST", "/products/", '{"sku": "A1",'),
+    ]
+
+
+def same_answer(a, b, created=False):
+    """Equal answers, datetimes as instants; a created product's own key and
+    sku (new per request) left out, and the viewset's own prefix in page links."""
+    if created and isinstance(a, dict) and isinstance(b, dict) and "id" in a:
+        a, b = ({k: v for k, v in x.items() if k not in ("id", "sku")} for x in (a, b))
+    if isinstance(a, dict) and isinstance(b, dict) and "results" in a:
+        links = {prefix + "/": "/api/viewset/*/" for prefix in VIEWSETS.values()}
+        a, b = ({k: neutral(v, links) if k in ("next", "previous") else v for k, v in x.items()} for x in (a, b))
+    return comparable(a) == comparable(b)
+
+
+def neutral(link, prefixes):
+    for prefix, common in prefixes.items():
+        link = link.replace(prefix, common) if isinstance(link, str) else link
+    return link
+
+
+def compare_viewsets(sampler, product, seconds, rounds):
+    cases = [
+        ("list", f"list ({LIST_PAGE} products)", "GET", f"/products/?limit={LIST_PAGE}", lambda: None),
+        ("paged", f"list ({LIST_PAGE}), DRF's LimitOffsetPagination", "GET", f"/paged/?limit={LIST_PAGE}",
+         lambda: None),
+        ("retrieve", "retrieve", "GET", f"/products/{product['id']}/", lambda: None),
+        ("create", "create (201)", "POST", "/products/", lambda: new_product(next(SERIAL), product["category"])),
+        ("invalid", "create, invalid (400)", "POST", "/products/", lambda: invalid_product(product["category"])),
+    ]
+    print(f"\n== One ModelViewSet through waitress ({seconds:g} s per request kind and serializer)")
+    rows = []
+    for key, label, method, path, body_for in cases:
+        times = sampler.times(method, path, body_for, seconds, rounds)
+        rows.append((key, label, times))
+        print(f"  {label:40} " + "  ".join(f"{name} {times[name][0] * 1e3:7.2f} ms" for name in VIEWSETS),
+              flush=True)
+    return rows
+
+
+def viewset_table(rows):
+    """Ratios = DRF's time / the other's: zembra.rest's (the goals' measure,
+    wall time) and the floor's (the most any serializer could reach)."""
+    with_cpu = all(times[name][1] for _, _, times in rows for name in VIEWSETS)
+    header = [f"{name} ms" for name in VIEWSETS] + ["DRF / zembra.rest", "DRF / floor"]
+    if with_cpu:
+        header += ["DRF / zembra.rest, server CPU"]
+    lines = ["| Request | " + " | ".join(header) + " |", "|---|" + "---:|" * len(header)]
+    for key, label, times in rows:
+        drf, ours, floor = (times[name] for name in VIEWSETS)
+        cells = [f"{times[name][0] * 1e3:.2f}" for name in VIEWSETS]
+        cells += [ratio_cell(drf[0] / ours[0], VIEWSET_GOALS.get(key)), f"{drf[0] / floor[0]:.1f}x"]
+        if with_cpu:
+            cells += [f"{drf[1] / ours[1]:.1f}x"]
+        lines.append(f"| {label} | " + " | ".join(cells) + " |")
+    return lines
 
 
 def ratio_cell(ratio, goal):
@@ -287,7 +386,7 @@ def versions():
     return ", ".join(found)
 
 
-def section(rows, products, seconds, rounds):
+def section(rows, products, seconds, rounds, viewset_rows=()):
     return [
         BEGIN,
         "## The example shop through a real server (`make demo`)",
@@ -296,7 +395,8 @@ def section(rows, products, seconds, rounds):
         f"Python {platform.python_version()}; {versions()}.",
         "",
         f"One Django process serves all three APIs under waitress ({THREADS} threads) on a fresh SQLite "
-        f"database of {products} products: the same settings, middleware and persistent database "
+        f"database of {products} products (a file in memory, /dev/shm: a disk's flush per commit would "
+        "swamp the creates of every API alike): the same settings, middleware and persistent database "
         "connections for all. `zembra` is examples/shop/catalog/views.py (rows straight to JSON "
         "bytes); `DRF` is a `ModelSerializer` with DRF's JSON renderer and parser; `DRF + orjson` is the "
         "same DRF view with `ORJSONRenderer` and `ORJSONParser` of drf-orjson-renderer. One client on one "
@@ -307,7 +407,30 @@ def section(rows, products, seconds, rounds):
         "over all rounds (from /proc): they vary less when other programs load the machine.",
         "",
         *table(rows),
+        *viewset_section(viewset_rows, rounds, seconds),
         END,
+    ]
+
+
+def viewset_section(rows, rounds, seconds):
+    if not rows:
+        return []
+    return [
+        "",
+        "### One DRF `ModelViewSet`, three serializers",
+        "",
+        "examples/shop/catalog/viewsets.py: one `ModelViewSet` class body served with DRF's `ModelSerializer` "
+        "and `JSONRenderer` (DRF's defaults), with `zembra.rest.ModelSerializer` (the same `Meta`) and "
+        "`zembra.rest.JSONRenderer` (the only two settings that differ), and with a floor: a serializer "
+        "answering constants (DRF's answers, computed once) and saving by one INSERT, with a renderer "
+        "writing bytes encoded once. The floor keeps the view's, the router's, the query's and the server's "
+        "work: DRF / floor is the most any serializer could reach. The list is a plain page "
+        "(`?limit=&offset=`, a slice of the query set, as the shop's other APIs page); the list under DRF's "
+        "`LimitOffsetPagination` reads the page into model instances (and counts the table) before any "
+        "serializer sees it, so both serializers start from the same instances there. Same client and "
+        f"timing as above ({rounds} interleaved rounds of {seconds / rounds:.2g} s, the best round's mean).",
+        "",
+        *viewset_table(rows),
     ]
 
 
@@ -329,11 +452,13 @@ def main():
     parser.add_argument("--seconds", type=float, default=2.0, help="timing budget per endpoint and API")
     parser.add_argument("--rounds", type=int, default=20, help="interleaved samples per endpoint and API")
     parser.add_argument("--no-results", action="store_true", help="do not write benchmarks/RESULTS.md")
+    parser.add_argument("--database-dir", type=Path, default=MEMORY_DIR if MEMORY_DIR.is_dir() else None,
+                        help="where the temporary database folder goes (default: /dev/shm if present)")
     args = parser.parse_args()
 
     # A plain `kill` must also run the clean-up below.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
-    folder = tempfile.mkdtemp(prefix="zembra-shop-")
+    folder = tempfile.mkdtemp(prefix="zembra-shop-", dir=args.database_dir)
     env = {**os.environ, "DJANGO_SETTINGS_MODULE": "shopsite.settings",
            "SHOP_DATABASE": os.path.join(folder, "shop.sqlite3")}
     env.pop("SHOP_DATABASE_URL", None)
@@ -346,7 +471,10 @@ def main():
         print(f"== waitress serving the shop on http://127.0.0.1:{server.port}/")
         client = Client(server.port)
         product = tour(client)
+        viewset_tour(client, product)
         rows = compare(Sampler(client, server.process.pid), product, args.seconds, args.rounds)
+        viewset_rows = compare_viewsets(Sampler(client, server.process.pid, VIEWSETS), product, args.seconds,
+                                        args.rounds)
     finally:
         if client is not None:
             client.close()
@@ -354,7 +482,7 @@ def main():
             server.stop()
             print("\n== Server stopped")
         shutil.rmtree(folder, ignore_errors=True)
-    lines = section(rows, args.products, args.seconds, args.rounds)
+    lines = section(rows, args.products, args.seconds, args.rounds, viewset_rows)
     print("\n" + "\n".join(lines[1:-1]))
     if not args.no_results:
         write_results(lines)

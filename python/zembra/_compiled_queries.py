@@ -21,6 +21,8 @@ from django.db.models import QuerySet
 from django.db.models.manager import BaseManager
 from django.db.models.query import MAX_GET_RESULTS, ModelIterable
 
+from zembra._layer import key_fits
+
 __all__ = ["UniqueQuery", "RelatedQuery"]
 
 _VENDORS = ("sqlite", "postgresql")
@@ -114,6 +116,8 @@ class UniqueQuery:
         if not self.usable or type(value) is not type(self.stand_in):
             return None
         alias = self.manager.db
+        if type(value) is int and not key_fits(self.field, value, alias):
+            return None  # Django answers an integer outside the column's range without a query
         compiled = self.sql.get(alias, self._compile)
         if compiled is None:
             return None

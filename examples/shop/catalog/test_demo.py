@@ -5,9 +5,9 @@ import json
 import tempfile
 from pathlib import Path
 
-from django.test import LiveServerTestCase, SimpleTestCase, override_settings
+from django.test import LiveServerTestCase, SimpleTestCase, TestCase, override_settings
 
-from .models import Category
+from .models import Category, Product
 from .sample_data import populate
 
 _spec = importlib.util.spec_from_file_location(
@@ -66,3 +66,45 @@ class ResultsSectionTests(SimpleTestCase):
         [header, _, row] = run_demo.table([("stats", "stats", times)])
         self.assertNotIn("CPU", header)
         self.assertEqual(row, "| stats | 2.00 | 12.00 | 8.00 | 6.0x | 4.0x |")
+
+    def test_viewset_ratios_against_ours_and_the_floor(self):
+        times = {"DRF": (0.010, 0.008), "zembra.rest": (0.004, 0.002), "floor": (0.002, 0.001)}
+        [header, _, row] = run_demo.viewset_table([("retrieve", "retrieve", times)])
+        self.assertIn("| DRF / zembra.rest | DRF / floor |", header)
+        self.assertEqual(row, "| retrieve | 10.00 | 4.00 | 2.00 | 2.5x (met: 2x) | 5.0x | 4.0x |")
+
+
+class ViewsetAgreementTests(TestCase):
+    """The one ModelViewSet answers alike with DRF's serializer and zembra.rest's."""
+
+    @classmethod
+    def setUpTestData(cls):
+        populate(products=30, applications=1, seed=5)
+
+    def test_same_statuses_and_bodies(self):
+        product = self.client.get("/api/viewset/drf/products/?limit=1").json()[0]
+        for label, method, path, body in run_demo.viewset_requests(product, "DEMO-AGREE"):
+            answers = []
+            for prefix in (run_demo.VIEWSETS["DRF"], run_demo.VIEWSETS["zembra.rest"]):
+                payload = body(prefix) if callable(body) else body
+                if method == "GET":
+                    response = self.client.get(prefix + path)
+                else:
+                    payload = payload if isinstance(payload, str) else json.dumps(payload)
+                    response = self.client.post(prefix + path, payload, content_type="application/json")
+                answers.append((response.status_code, response.json()))
+            with self.subTest(label):
+                (status_a, a), (status_b, b) = answers
+                self.assertEqual(status_a, status_b)
+                self.assertTrue(run_demo.same_answer(a, b, created=method == "POST"), f"{a!r:.300} {b!r:.300}")
+                if status_a == 201:  # both saved the same values
+                    rows = Product.objects.filter(sku__startswith="DEMO-AGREE").values()
+                    first, second = ({k: v for k, v in row.items() if k not in ("id", "sku")} for row in rows)
+                    self.assertEqual(first, second)
+
+    def test_floor_answers_drf_answers(self):
+        product = self.client.get("/api/viewset/drf/products/?limit=1").json()[0]
+        for path in ("/products/?limit=5", "/paged/?limit=5&offset=2", f"/products/{product['id']}/"):
+            with self.subTest(path):
+                self.assertEqual(self.client.get(run_demo.VIEWSETS["floor"] + path).json(),
+                                 self.client.get(run_demo.VIEWSETS["DRF"] + path).json())

@@ -30,4 +30,6 @@ urlpatterns = [
          name="viewset-floor-products"),
     path("viewset/floor/products/<uuid:pk>/", viewsets.ProductViewSet.as_view(VIEWSET_ITEM, **viewsets.FLOOR),
          name="viewset-floor-product"),
+    path("viewset/floor/paged/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.FLOOR, **viewsets.PAGED),
+         name="viewset-floor-paged"),
 ]

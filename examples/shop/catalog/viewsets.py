@@ -3,7 +3,7 @@
 The class body is written once. ``/api/viewset/drf/products/`` uses DRF's
 ``ModelSerializer`` with DRF's default renderer and parser;
 ``/api/viewset/zembra/products/`` swaps in ``zembra.rest``'s serializer (the
-same ``Meta``), renderer and parser, and nothing else: routing, lookups,
+same ``Meta``) and renderer, and nothing else: routing, parsing, lookups,
 status codes and errors stay DRF's own.
 
 The list is a page of products as the shop's other APIs answer it: a plain
@@ -60,9 +60,8 @@ class ProductViewSet(viewsets.ModelViewSet):
 PAGED = {"filter_backends": [], "pagination_class": ProductPages}
 
 
-# The same viewset with zembra.rest: only these three settings differ.
-ZEMBRA = {"serializer_class": ZembraProductSerializer, "renderer_classes": [zembra.rest.JSONRenderer],
-          "parser_classes": [parsers.JSONParser]}
+# The same viewset with zembra.rest: only these two settings differ.
+ZEMBRA = {"serializer_class": ZembraProductSerializer, "renderer_classes": [zembra.rest.JSONRenderer]}
 
 
 
@@ -110,8 +109,8 @@ class FloorSerializer(serializers.BaseSerializer):
         if self.instance is None:
             return {}
         if self.many_page:
-            query = self.instance.query
-            key = ("page", query.low_mark, query.high_mark)
+            query = getattr(self.instance, "query", None)  # a list under DRF's pagination
+            key = ("page", query.low_mark, query.high_mark) if query is not None else ("list", len(self.instance))
             return self._constant(key, lambda: DrfProductSerializer(self.instance, many=True).data)
         key = ("created",) if hasattr(self, "initial_data") else ("one", self.instance.pk)
         return self._constant(key, lambda: DrfProductSerializer(self.instance).data)
@@ -135,5 +134,4 @@ class FloorRenderer(renderers.JSONRenderer):
         return text
 
 
-FLOOR = {"serializer_class": FloorSerializer, "renderer_classes": [FloorRenderer],
-         "parser_classes": [parsers.JSONParser]}
+FLOOR = {"serializer_class": FloorSerializer, "renderer_classes": [FloorRenderer]}
