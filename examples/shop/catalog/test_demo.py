@@ -106,5 +106,6 @@ class ViewsetAgreementTests(TestCase):
         product = self.client.get("/api/viewset/drf/products/?limit=1").json()[0]
         for path in ("/products/?limit=5", "/paged/?limit=5&offset=2", f"/products/{product['id']}/"):
             with self.subTest(path):
-                self.assertEqual(self.client.get(run_demo.VIEWSETS["floor"] + path).json(),
-                                 self.client.get(run_demo.VIEWSETS["DRF"] + path).json())
+                floor, drf = (self.client.get(run_demo.VIEWSETS[name] + path).json() for name in ("floor", "DRF"))
+                self.assertTrue(run_demo.same_answer(floor, drf))
+                self.assertNotEqual(floor, [])
