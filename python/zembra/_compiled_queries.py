@@ -16,12 +16,10 @@ from __future__ import annotations
 
 import uuid
 
-from django.db import DataError, connections
+from django.db import DataError, connections, models
 from django.db.models import QuerySet
 from django.db.models.manager import BaseManager
 from django.db.models.query import MAX_GET_RESULTS, ModelIterable
-
-from zembra._layer import key_fits
 
 __all__ = ["UniqueQuery", "RelatedQuery"]
 
@@ -59,6 +57,37 @@ def _prepared(field, value, connection):
     return field.get_db_prep_value(field.get_prep_value(value), connection, prepared=True)
 
 
+# Django's own preparation of these fields gives a str for a str and an int
+# for an int unchanged: the per-call preparation can be left out.
+_PLAIN_PREP = (models.CharField.get_prep_value, models.TextField.get_prep_value,
+               models.IntegerField.get_prep_value)
+
+
+def _preparer(field, stand_in):
+    cls = type(field)
+    if type(stand_in) in (str, int) and cls.get_prep_value in _PLAIN_PREP \
+            and cls.get_db_prep_value is models.Field.get_db_prep_value:
+        return None
+    return _prepared
+
+
+def _bounds(field, alias):
+    """The integer range of the field's column on the database, or None."""
+    if not isinstance(field, (models.IntegerField, models.AutoField)):
+        return None
+    try:
+        return connections[alias].ops.integer_field_range(field.get_internal_type())
+    except KeyError:
+        return None
+
+
+def _fits(bounds, value) -> bool:
+    if bounds is None or type(value) is not int:
+        return True
+    low, high = bounds
+    return (low is None or value >= low) and (high is None or value <= high)
+
+
 class _Compiled:
     """SQL per database alias, compiled on first use (None: not plain)."""
 
@@ -88,7 +117,7 @@ def _with_stand_in(sql_params, field, stand_in, connection):
 
 
 def _run(cursor, compiled, param):
-    sql, params, position = compiled
+    sql, params, position = compiled[:3]
     params = params.copy()
     params[position] = param
     cursor.execute(sql, params)
@@ -102,13 +131,15 @@ class UniqueQuery:
         self.field = model_field
         self.lookup = f"{model_field.name}__exact"
         self.stand_in = _stand_in(model_field)
+        self.prepare = _preparer(model_field, self.stand_in)
         self.sql = _Compiled()
         self.usable = (self.manager is not None and validator.lookup == "exact" and not model_field.is_relation
                        and self.stand_in is not _NO_ROUTE and model_field.model is self.manager.model)
 
     def _compile(self, alias, connection):
         query = self.manager.db_manager(alias).filter(**{self.lookup: self.stand_in}).query.exists()
-        return _with_stand_in(query.get_compiler(using=alias).as_sql(), self.field, self.stand_in, connection)
+        compiled = _with_stand_in(query.get_compiler(using=alias).as_sql(), self.field, self.stand_in, connection)
+        return None if compiled is None else (*compiled, _bounds(self.field, alias))
 
     def exists(self, value):
         """True or False as ``qs_exists(queryset.filter(...))`` answers, or
@@ -116,14 +147,12 @@ class UniqueQuery:
         if not self.usable or type(value) is not type(self.stand_in):
             return None
         alias = self.manager.db
-        if type(value) is int and not key_fits(self.field, value, alias):
-            return None  # Django answers an integer outside the column's range without a query
         compiled = self.sql.get(alias, self._compile)
-        if compiled is None:
-            return None
+        if compiled is None or not _fits(compiled[3], value):
+            return None  # Django answers an integer outside the column's range without a query
         connection = connections[alias]
         try:
-            param = _prepared(self.field, value, connection)
+            param = value if self.prepare is None else self.prepare(self.field, value, connection)
             with connection.cursor() as cursor:
                 _run(cursor, compiled, param)
                 return cursor.fetchone() is not None
@@ -139,6 +168,7 @@ class RelatedQuery:
         self.model = queryset.model
         self.pk = self.model._meta.pk
         self.stand_in = _stand_in(self.pk)
+        self.prepare = _preparer(self.pk, self.stand_in)
         self.sql = _Compiled()
         self.usable = self.manager is not None and self.stand_in is not _NO_ROUTE and not self.pk.is_relation
 
@@ -158,22 +188,25 @@ class RelatedQuery:
             return None
         names = [column[0].target.attname for column in compiler.select]
         converters = compiler.get_converters([column[0] for column in compiler.select])
-        return sql, names, compiler if converters else None, converters
+        return (*sql, names, compiler if converters else None, converters, _bounds(self.pk, alias))
 
     def get(self, value):
         """The object ``queryset.get(pk=value)`` returns, ``False`` for
-        ``DoesNotExist``, or None where DRF's own route must answer."""
+        ``DoesNotExist`` (also for an integer outside the key column's range,
+        which cannot exist), or None where DRF's own route must answer."""
         if not self.usable or type(value) is not type(self.stand_in):
             return None
         alias = self.manager.db
         compiled = self.sql.get(alias, self._compile)
         if compiled is None:
             return None
-        sql, names, compiler, converters = compiled
+        names, compiler, converters, bounds = compiled[3:]
+        if not _fits(bounds, value):
+            return False
         connection = connections[alias]
-        param = _prepared(self.pk, value, connection)
+        param = value if self.prepare is None else self.prepare(self.pk, value, connection)
         with connection.cursor() as cursor:
-            _run(cursor, sql, param)
+            _run(cursor, compiled, param)
             rows = cursor.fetchmany(MAX_GET_RESULTS)
         if len(rows) != 1:
             return False if not rows else None  # several: DRF's route raises as QuerySet.get does

@@ -563,18 +563,18 @@ def _related(relation, value):
     """The related objects of primary keys, as DRF's PrimaryKeyRelatedField
     finds them (one query for a list)."""
     queryset, many, compiled = relation
+    found = compiled.get(value) if compiled is not None else None
+    if found is not None:
+        if found is False:
+            raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
+                                               code="does_not_exist")])
+        return found
     queryset = queryset.all() if isinstance(queryset, (QuerySet, BaseManager)) else queryset
     pk = queryset.model._meta.pk
     if not many:
         if not key_fits(pk, value, queryset.db):
             raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
                                                code="does_not_exist")])
-        found = compiled.get(value) if compiled is not None else None
-        if found is not None:
-            if found is False:
-                raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
-                                                   code="does_not_exist")])
-            return found
         try:
             return queryset.get(pk=value)
         except ObjectDoesNotExist:
