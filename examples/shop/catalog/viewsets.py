@@ -8,7 +8,7 @@ status codes and errors stay DRF's own.
 
 The list is a page of products as the shop's other APIs answer it: a plain
 list, ``?limit=&offset=`` as ``shared.page_bounds`` reads them. The same
-viewset also serves DRF's ``LimitOffsetPagination`` (``?paged`` URLs in
+viewset also serves DRF's ``LimitOffsetPagination`` (the ``paged/`` URLs in
 urls.py): that class reads the page into model instances before the
 serializer sees it, so both serializers get a list of instances there.
 """
@@ -64,14 +64,15 @@ PAGED = {"filter_backends": [], "pagination_class": ProductPages}
 ZEMBRA = {"serializer_class": ZembraProductSerializer, "renderer_classes": [zembra.rest.JSONRenderer]}
 
 
-
 class FloorSerializer(serializers.BaseSerializer):
     """The viewset's cost without a serializer's work, for the demo's floor.
 
     Each answer is DRF's, computed on first use and then given as a constant
-    (per page bounds, product key or body); a valid body is saved by one
+    (per page bounds or product key; a body is invalid exactly when its sku
+    is "DEMO-BAD", the demo's invalid body); a valid body is saved by one
     INSERT of the values DRF validated the first time, under the body's sku.
-    What remains is the view's, the database's and the server's work.
+    What remains is the view's, the database's and the server's work (a
+    page is not even read).
     """
 
     cache: dict = {}
@@ -91,7 +92,7 @@ class FloorSerializer(serializers.BaseSerializer):
         return found
 
     def is_valid(self, *, raise_exception=False):
-        body = self.initial_data
+        body = self.initial_data if isinstance(self.initial_data, dict) else {}
         key = ("input", body.get("sku") == "DEMO-BAD")
 
         def compute():
