@@ -286,7 +286,22 @@ class _Compiled:
         self.validate_methods = {f.field_name: f"validate_{f.field_name}" for f in self.writable
                                  if hasattr(cls, f"validate_{f.field_name}")}
         self.entries = {e["name"]: e for e in entries}
+        self.plans_without = {}
         return InputPlan(entries)
+
+    def plan_without(self, failed):
+        """The input plan of the fields not in ``failed`` (None if none is
+        left), kept for the few sets of failing fields that recur."""
+        key = frozenset(failed)
+        plan = self.plans_without.get(key)
+        if plan is None:
+            entries = [e for n, e in self.entries.items() if n not in key]
+            if not entries:
+                return None
+            plan = InputPlan(entries)
+            if len(self.plans_without) < _KEPT_PLANS:
+                self.plans_without[key] = plan
+        return plan
 
     def _entry(self, field, default_zone):
         if _simple_source(field) is None:
@@ -369,6 +384,11 @@ class _Compiled:
         if plain:
             entry["validators"] = plain
         return entry
+
+
+# Plans for sets of failing fields kept per serializer class (a client
+# choosing which fields fail must not grow memory without bound).
+_KEPT_PLANS = 64
 
 
 def _compiled(cls) -> _Compiled:
@@ -465,8 +485,8 @@ class ModelSerializer(serializers.ModelSerializer):
             problems = {name: _details(found) for name, found in errors.items()}
             # DRF checks every field: those that parsed get their database and
             # Python checks too, so one answer reports every problem.
-            entries = [e for n, e in compiled.entries.items() if n not in errors]
-            values = parse_input(InputPlan(entries), data, partial=True)[0] or {} if entries else {}
+            plan = compiled.plan_without(errors)
+            values = parse_input(plan, data, partial=True)[0] or {} if plan is not None else {}
         else:
             problems = {}
         self._python_checks(compiled, values, problems)
