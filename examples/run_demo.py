@@ -353,7 +353,10 @@ def viewset_table(rows):
 def ratio_cell(ratio, goal):
     if goal is None:
         return f"{ratio:.1f}x"
-    return f"{ratio:.1f}x ({'met' if ratio >= goal else 'not met'}: {goal:g}x)"
+    text = f"{ratio:.1f}"
+    if ratio < goal <= float(text):
+        text = f"{ratio:.2f}"  # "2.0x (not met: 2x)" would read as a contradiction
+    return f"{text}x ({'met' if ratio >= goal else 'not met'}: {goal:g}x)"
 
 
 def table(rows):

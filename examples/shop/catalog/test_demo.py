@@ -72,6 +72,7 @@ class ResultsSectionTests(SimpleTestCase):
         [header, _, row] = run_demo.viewset_table([("retrieve", "retrieve", times)])
         self.assertIn("| DRF / zembra.rest | DRF / floor |", header)
         self.assertEqual(row, "| retrieve | 10.00 | 4.00 | 2.00 | 2.5x (met: 2x) | 5.0x | 4.0x |")
+        self.assertEqual(run_demo.ratio_cell(1.97, 2.0), "1.97x (not met: 2x)")
 
 
 class ViewsetAgreementTests(TestCase):
