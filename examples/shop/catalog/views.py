@@ -9,7 +9,7 @@ values in one native pass.
 
 import json
 
-from django.db import IntegrityError, transaction
+from django.db import DataError, IntegrityError, transaction
 from django.views.decorators.csrf import csrf_exempt
 from django.views.decorators.http import require_GET, require_http_methods
 
@@ -69,7 +69,9 @@ def product_create(request):
     try:
         with transaction.atomic():
             product = PRODUCTS.save(values)
-    except IntegrityError as exc:  # what the checks cannot see, such as a concurrent equal sku
+    # What the checks cannot see: a concurrent equal sku, or PostgreSQL's JSON
+    # type refusing a lone surrogate that JSON text may hold.
+    except (IntegrityError, DataError) as exc:
         return answer({"detail": f"Rejected by the database: {exc}"}, status=400)
     return product_answer(product, status=201)
 
