@@ -392,11 +392,13 @@ class ModelResource:
                 errors = {name: errors[name] for name in self._error_order(errors)}
             return None, errors
         errors = self._database_checks(values, instance)
+        if errors:
+            return None, {name: errors[name] for name in self._error_order(errors)}
         if unknown == "reject":
             for spec in self.fields:
                 if spec.plan is None:
                     values.pop(spec.name, None)
-        return (None, errors) if errors else (values, None)
+        return values, None
 
     @property
     def _database_checked(self) -> list[_Field]:

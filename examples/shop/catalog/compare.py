@@ -1,12 +1,9 @@
 """Where the zembra and DRF answers differ only in text form.
 
-Both APIs give the same values; they write two of them differently:
-
-- datetimes: zembra writes UTC as ``+00:00`` and shortens the fraction to 3,
-  6 or 9 digits (``.120``), DRF writes ``Z`` and Python's 6 digits
-  (``.120000``), or none for a whole second;
-- object keys: zembra sorts them (top level and inside JSON fields), DRF
-  keeps the declaration order (and the stored order of a JSON field).
+Both APIs give the same values, with the keys in the same order; they write
+datetimes differently: zembra writes UTC as ``+00:00`` and shortens the
+fraction to 3, 6 or 9 digits (``.120``), DRF writes ``Z`` and Python's 6
+digits (``.120000``), or none for a whole second.
 
 Decimals (``"19.90"``), UUIDs, dates, Base64 thumbnails, numbers and nulls
 are written identically.

@@ -15,11 +15,7 @@ class Category(models.Model):
         return self.name
 
 
-class ProductColumns(models.Model):
-    """The product columns both product models share."""
-
-    # A UUID key is a field like any other for zembra_django, so it is part of
-    # the compiled schema (an automatic integer key would be left out).
+class Product(models.Model):
     id = models.UUIDField(primary_key=True, default=uuid.uuid4, editable=False)
     sku = models.CharField(max_length=32, unique=True)
     name = models.CharField(max_length=120)
@@ -32,35 +28,13 @@ class ProductColumns(models.Model):
     thumbnail = models.BinaryField(max_length=4096, null=True, blank=True)
     released_on = models.DateField(null=True, blank=True)
     created_at = models.DateTimeField(default=timezone.now)
+    category = models.ForeignKey(Category, on_delete=models.PROTECT, related_name="products")
 
     class Meta:
-        abstract = True
         ordering = ["sku"]
-
-
-class Product(ProductColumns):
-    # Relations are not part of a compiled schema: see ProductListing.
-    category = models.ForeignKey(Category, on_delete=models.PROTECT, related_name="products")
 
     def __str__(self):
         return f"{self.sku} {self.name}"
-
-
-class ProductListing(ProductColumns):
-    """The product table as the API shows it, read-only.
-
-    A compiled schema leaves relations out, so the category's key is declared
-    here as the plain integer column it is in the table. Schemas of this model
-    hold every field the answers give, which lets the views read rows straight
-    into JSON (``zembra.django.serialize_queryset_json``). Products are
-    written through ``Product``.
-    """
-
-    category = models.BigIntegerField(db_column="category_id")
-
-    class Meta(ProductColumns.Meta):
-        managed = False
-        db_table = "catalog_product"
 
 
 class Review(models.Model):

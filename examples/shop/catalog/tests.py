@@ -6,23 +6,21 @@ from decimal import Decimal
 
 from django.test import TestCase
 
-import zembra_django
-
 from .compare import comparable
 from .models import Category, Product
+from .resources import PRODUCTS
 from .sample_data import populate
-from .schemas import PRODUCT_FIELDS, PRODUCT_SCHEMA
 
 ZEMBRA, DRF, DRF_FAST = "/api/zembra", "/api/drf", "/api/drf-fast"
+FIELDS = [field.name for field in PRODUCTS.fields]
 
 
-def dict_route(queryset):
-    """The product answers as the dict route and Django's JSON encoder give them."""
-    rows = list(queryset.values_list(*PRODUCT_FIELDS, "category_id"))
-    items = zembra_django.serialize_values_list(rows, PRODUCT_SCHEMA)
-    for row, item in zip(rows, items):
-        item["category"] = row[-1]
-    return json.loads(json.dumps(items))
+def messages(report):
+    """A report's errors in DRF's shape: messages by field, in order."""
+    found = {}
+    for error in report["errors"]:
+        found.setdefault(error["field"], []).append(error["message"])
+    return found
 
 
 def nested(depth):
@@ -59,7 +57,7 @@ class ReadTests(ShopTestCase):
     def test_list_pages_and_fields(self):
         status, items = self.get(f"{ZEMBRA}/products/")
         self.assertEqual((status, len(items)), (200, 40))
-        self.assertEqual(set(items[0]), {*PRODUCT_FIELDS, "category"})
+        self.assertEqual(list(items[0]), FIELDS)
         self.assertNotIn("reviews", items[0])
         _, page = self.get(f"{ZEMBRA}/products/?limit=5&offset=10")
         self.assertEqual([item["sku"] for item in page], [item["sku"] for item in items[10:15]])
@@ -82,23 +80,22 @@ class ReadTests(ShopTestCase):
                     (_, ours), (_, theirs) = self.get(ZEMBRA + path), self.get(api + path)
                     self.assertEqual(comparable(ours), comparable(theirs))
 
-    def test_bytes_answers_equal_the_dict_route(self):
-        # The answers the shop gave before it wrote JSON bytes itself.
-        products = Product.objects.all()
-        for path, expected in ((f"{ZEMBRA}/products/?limit=7&offset=3", dict_route(products[3:10])),
-                               (f"{ZEMBRA}/products/{self.product.pk}/",
-                                dict_route(products.filter(pk=self.product.pk))[0])):
+    def test_rows_route_equals_the_instance_route(self):
+        # The list reads rows without instances; the detail view dumps one.
+        products = list(Product.objects.all())
+        for path, expected in ((f"{ZEMBRA}/products/?limit=7&offset=3", PRODUCTS.dump_many(products[3:10])),
+                               (f"{ZEMBRA}/products/{self.product.pk}/", PRODUCTS.dump(self.product))):
             with self.subTest(path=path):
                 response = self.client.get(path)
                 self.assertEqual(response["Content-Type"], "application/json")
-                self.assertEqual(json.loads(response.content), expected)
+                self.assertEqual(json.loads(response.content), json.loads(json.dumps(expected)))
 
     def test_text_forms_that_differ_from_drf(self):
         path = f"/products/{self.product.pk}/"
         (_, ours), (_, theirs) = self.get(ZEMBRA + path), self.get(DRF + path)
         self.assertTrue(ours["created_at"].endswith("+00:00"))
         self.assertTrue(theirs["created_at"].endswith("Z"))
-        self.assertEqual(list(ours), sorted(ours))  # category included
+        self.assertEqual(list(ours), list(theirs))  # category included, in DRF's order
         for key in ("price", "id", "thumbnail", "released_on"):
             self.assertEqual(ours[key], theirs[key], key)
 
@@ -128,76 +125,57 @@ class WriteTests(ShopTestCase):
         status, body = self.post(self.valid_body(price=19.9))
         self.assertEqual((status, body["price"]), (201, "19.90"))
 
-    def test_invalid_records_get_a_report(self):
-        cases = [
-            ({"name": "x" * 121}, {"name": ["max_length"]}),
-            ({"price": "123456789.999"}, {"price": ["max_digits", "max_decimal_places"]}),
-            ({"stock": 2**31}, {"stock": ["max_value"]}),
-            ({"name": None}, {"name": ["required"]}),
-            ({"price": "cheap"}, {"price": ["invalid"]}),
-            ({"name": 42, "released_on": 20240301}, {"name": ["invalid"], "released_on": ["invalid"]}),
-            ({"is_active": "maybe"}, {"is_active": ["invalid"]}),
-            ({"category": 999_999}, {"category": ["invalid_choice"]}),
-            ({"category": "1"}, {"category": ["invalid_choice"]}),
-            ({"stock": -5, "price": "cheap", "name": "x" * 121, "category": None},
-             {"name": ["max_length"], "price": ["invalid"], "category": ["invalid_choice"]}),
-        ]
-        checked = [*PRODUCT_FIELDS, "category"]
-        for changes, expected in cases:
+    def test_invalid_records_are_reported_as_drf_reports_them(self):
+        cases = [{"name": "x" * 121}, {"price": "123456789.999"}, {"price": "1.999"}, {"stock": 2**31},
+                 {"stock": -1}, {"name": None}, {"name": ""}, {"price": "cheap"}, {"name": 42, "released_on": 20240301},
+                 {"is_active": "maybe"}, {"category": 999_999}, {"category": "1"}, {"category": None},
+                 {"sku": self.product.sku}, {"created_at": "yesterday"}, {"attributes": "not json"},
+                 {"stock": -5, "price": "cheap", "name": "x" * 121, "category": None}]
+        for number, changes in enumerate(cases):
             with self.subTest(changes=changes):
-                status, report = self.post(self.valid_body(**changes))
-                self.assertEqual(status, 400)
-                self.assertFalse(report["is_valid"])
-                found = {}
-                for error in report["errors"]:
-                    found.setdefault(error["field"], []).append(error["code"])
-                self.assertEqual(found, expected)
+                status, report = self.post(self.valid_body(**{"sku": f"Z-{number}", **changes}))
+                drf_status, drf_errors = self.post(self.valid_body(**{"sku": f"D-{number}", **changes}), api=DRF)
+                self.assertEqual(status, drf_status)
+                if status == 201:
+                    continue
+                self.assertEqual(messages(report), drf_errors)
+                self.assertEqual(list(messages(report)), [name for name in FIELDS if name in drf_errors])
                 self.assertEqual(report["error_count"], len(report["errors"]))
-                self.assertEqual(report["valid_count"], len(checked) - len(expected))
-                positions = [checked.index(error["field"]) for error in report["errors"]]
-                self.assertEqual(positions, sorted(positions))
-        self.assertFalse(Product.objects.filter(sku="NEW-1").exists())
+        self.assertFalse(Product.objects.filter(name="x" * 121).exists())
 
     def test_missing_required_field(self):
         body = self.valid_body()
         del body["price"]
         status, report = self.post(body)
         self.assertEqual(status, 400)
-        self.assertEqual(report["errors"][0]["message"], "This field is required.")
+        self.assertEqual(messages(report), {"price": ["This field is required."]})
 
     def test_bad_bodies_are_400_not_500(self):
         cases = [b'{"sku": "A1",', b"[1, 2]", b"NaN", b'{"price": 1e400}', b"\xff\xfe{", b"",
                  b'{"stock": Infinity}']
         for body in cases:
             with self.subTest(body=body):
-                status, answer = self.post(body)
+                status, report = self.post(body)
                 self.assertEqual(status, 400)
-                self.assertIsInstance(answer["detail"], str)
+                self.assertFalse(report["is_valid"])
 
     def test_odd_values_in_any_field_are_never_500(self):
         odd = [None, True, 0, -1, 2**70, 1.5, 1e308, "", "x" * 5000, "1e999999999", "١٢", "-0",
                "0.0000001", "2024-02-30", "24:00:00", [], {}, [[[]]], {"a": {"b": None}},
                [[1]] * 3, "\ud800", {"deep": nested(20)}]
-        names = [*PRODUCT_FIELDS, "category", "unknown"]
+        names = [*FIELDS, "unknown"]
         for number, (name, value) in enumerate((n, v) for n in names for v in odd):
             with self.subTest(field=name, value=value):
                 status, _ = self.post({**self.valid_body(sku=f"ODD-{number}"), name: value})
                 self.assertIn(status, (201, 400))
 
     def test_deeply_nested_values_are_400(self):
-        for depth in (200, 100_000):
+        for depth in (100_000,):
             attributes = "[" * depth + "]" * depth
             body = f'{{"sku": "DEEP", "name": "Deep", "category": {self.category.pk}, "price": "1.00", ' \
                    f'"attributes": {attributes}}}'
             with self.subTest(depth=depth):
                 self.assertEqual(self.post(body.encode())[0], 400)
-
-    def test_database_checks_are_400(self):
-        for changes in ({"stock": -1}, {"sku": self.product.sku}):
-            with self.subTest(changes=changes):
-                status, answer = self.post(self.valid_body(**changes))
-                self.assertEqual(status, 400)
-                self.assertIn("database", answer["detail"])
 
     def test_drf_side_accepts_and_rejects_the_same(self):
         for api in (DRF, DRF_FAST):
