@@ -1,13 +1,13 @@
 #include "zembra/binding/column_raw.h"
 
-#include <datetime.h>
-
 #include <optional>
 #include <string>
 
+#include "binding/datetime_api.h"
 #include "binding/imports.h"
 #include "django/binding/ordinary_errors.h"
 #include "text/uuid.h"
+#include "zembra/binding/raw_decimal.h"
 
 namespace zembra::py {
 namespace {
@@ -24,17 +24,6 @@ Result<std::uint32_t> plan_number(PyObject* obj) {
   if (v == -1 && PyErr_Occurred()) return python_error();
   if (v < 0 || v > static_cast<long>(UINT32_MAX)) return bad_plan("expected a small non-negative int");
   return static_cast<std::uint32_t>(v);
-}
-
-std::optional<std::string> decimal_text(PyObject* value, const rows::DecimalColumn& column) {
-  if (PyFloat_CheckExact(value)) return rows::sqlite_decimal_text(PyFloat_AS_DOUBLE(value), column);
-  if (PyLong_CheckExact(value)) {
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (!overflow && !(v == -1 && PyErr_Occurred())) return rows::sqlite_decimal_text(std::int64_t{v}, column);
-    PyErr_Clear();
-  }
-  return std::nullopt;
 }
 
 Result<Object> ascii(std::string_view text) {
@@ -66,10 +55,7 @@ Result<std::vector<RawColumn>> read_raw_plan(PyObject* plan, std::size_t width) 
     }
     columns[i].decimal.round_integers = columns[i].reader == RawReader::DecimalRoundedInts;
   }
-  if (!PyDateTimeAPI) {
-    PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) return python_error();
-  }
+  ZB_CHECK_OK(ensure_datetime_api());
   return columns;
 }
 
@@ -90,7 +76,7 @@ Result<Object> RawCook::cook(PyObject* value, const RawColumn& column) {
       return value == Py_True || value == Py_False ? Object::borrow(value) : Object();
     case RawReader::Decimal:
     case RawReader::DecimalRoundedInts: {
-      std::optional<std::string> text = decimal_text(value, column.decimal);
+      std::optional<std::string> text = sqlite_decimal_text(value, column.decimal);
       if (!text) return Object();
       return ascii(*text);
     }

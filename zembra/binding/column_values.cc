@@ -1,7 +1,6 @@
 #include "zembra/binding/column_values.h"
 
-#include <datetime.h>
-
+#include "binding/datetime_api.h"
 #include "binding/known_objects.h"
 #include "binding/read_value.h"
 #include "django/binding/model_value.h"
@@ -14,17 +13,6 @@
 
 namespace zembra::py {
 namespace {
-
-bool datetime_api_ready() {
-  if (!PyDateTimeAPI) {
-    PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) {
-      PyErr_Clear();
-      return false;
-    }
-  }
-  return true;
-}
 
 Result<Object> text_object(const Buffer& text) {
   return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));

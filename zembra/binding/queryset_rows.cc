@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "binding/convert.h"
+#include "binding/datetime_api.h"
 #include "binding/frame.h"
 #include "binding/python_text.h"
 #include "binding/to_python.h"
@@ -26,13 +27,12 @@
 #include "zembra/binding/json_objects.h"
 #include "zembra/binding/json_output.h"
 #include "zembra/binding/model_record_writer.h"
+#include "zembra/binding/raw_decimal.h"
 #include "zembra/binding/speedups_functions.h"
 #include "zembra/binding/speedups_state.h"
 #include "zembra/json_writer/json_rewrite.h"
 #include "zembra/json_writer/typed_values.h"
 #include "zembra/rows/raw_values.h"
-
-#include <datetime.h>  // after Python.h
 
 namespace zembra::py {
 namespace {
@@ -109,17 +109,6 @@ struct ReadValue {
   std::string_view json;  // the UTF-8 form the value's str object keeps
 };
 
-std::optional<std::string> decimal_text(PyObject* value, const rows::DecimalColumn& column) {
-  if (PyFloat_CheckExact(value)) return rows::sqlite_decimal_text(PyFloat_AS_DOUBLE(value), column);
-  if (PyLong_CheckExact(value)) {
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (!overflow && !(v == -1 && PyErr_Occurred())) return rows::sqlite_decimal_text(std::int64_t{v}, column);
-    PyErr_Clear();
-  }
-  return std::nullopt;
-}
-
 Result<Read> read_raw(PyObject* value, const Column& column, ReadValue& out) {
   switch (column.reader) {
     case Reader::Raw:
@@ -136,7 +125,7 @@ Result<Read> read_raw(PyObject* value, const Column& column, ReadValue& out) {
       return value == Py_True || value == Py_False ? Read::Raw : Read::Refused;
     case Reader::Decimal:
     case Reader::DecimalRoundedInts: {
-      std::optional<std::string> text = decimal_text(value, column.decimal);
+      std::optional<std::string> text = sqlite_decimal_text(value, column.decimal);
       if (!text) return Read::Refused;
       // The route reads the text of the converter's decimal and writes it
       // back; within 28 digits and 28 places it writes the same text.
@@ -236,10 +225,7 @@ Result<Call> bind_call(PyObject* module, Slots slots) {
   ZB_TRY(PyObject * rows, for_parameter("rows", to_instance(slots[0], &PyList_Type, "list")));
   ZB_TRY(const ModelSchemaObject* schema, model_schema_argument(module, slots[1]));
   ZB_TRY(std::vector<Column> columns, read_plan(slots[2], schema->model.size()));
-  if (!PyDateTimeAPI) {
-    PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) return python_error();
-  }
+  ZB_CHECK_OK(ensure_datetime_api());
   return Call{rows, schema, std::move(columns)};
 }
 

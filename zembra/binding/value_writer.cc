@@ -2,8 +2,7 @@
 
 #include <cmath>
 
-#include <datetime.h>
-
+#include "binding/datetime_api.h"
 #include "binding/imports.h"
 #include "binding/known_objects.h"
 #include "binding/read_value.h"
@@ -19,17 +18,6 @@ constexpr const char* kDepthWhere = " while encoding a JSON object";
 // Interpreters that measure recursion by the C stack never refuse our levels
 // (they do not use the C stack), so a fixed limit stands in for them.
 constexpr std::size_t kMaxLevels = 100000;
-
-bool datetime_api_ready() {
-  if (!PyDateTimeAPI) {
-    PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) {
-      PyErr_Clear();
-      return false;
-    }
-  }
-  return true;
-}
 
 Unexpected<PythonRaised> value_error(const char* message) {
   PyErr_SetString(PyExc_ValueError, message);

@@ -2,8 +2,7 @@
 
 #include <array>
 
-#include <datetime.h>
-
+#include "binding/datetime_api.h"
 #include "binding/frame.h"
 #include "binding/imports.h"
 #include "binding/to_python.h"
@@ -11,17 +10,6 @@
 
 namespace zembra::py {
 namespace {
-
-bool datetime_api_ready() {
-  if (!PyDateTimeAPI) {
-    PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) {
-      PyErr_Clear();
-      return false;
-    }
-  }
-  return true;
-}
 
 Time time_of(int hour, int minute, int second, int micro) {
   return Time{static_cast<std::uint32_t>(hour * 3600 + minute * 60 + second),
