@@ -175,7 +175,7 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
       }
       continue;
     }
-    ZB_TRY(Object value, value_to_python(r.value, doc, dict_body, objects, plan.fields[i]));
+    ZB_TRY(Object value, value_to_python(r.value, doc, dict_body, objects, plan.fields[i], &(*lease).strings));
     if (r.value.needs_zone) {
       input::Message problem;
       ZB_TRY(value, apply_zone(value.get(), objects.zone.get(), &problem));
@@ -228,7 +228,7 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
     }
     Object value = std::move(values[i]);
     if (!value) {
-      ZB_TRY(value, value_to_python(r.value, doc, dict_body, plan_obj->objects[i], plan.fields[i]));
+      ZB_TRY(value, value_to_python(r.value, doc, dict_body, plan_obj->objects[i], plan.fields[i], &(*lease).strings));
     }
     if (PyDict_SetItem(out.get(), plan_obj->objects[i].name.get(), value.get()) < 0) return python_error();
   }

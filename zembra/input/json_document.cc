@@ -1,5 +1,6 @@
 #include "zembra/input/json_document.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -13,8 +14,11 @@ inline unsigned char byte_at(const char* p) { return static_cast<unsigned char>(
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 inline bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+inline bool is_plain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
+
 // Skips string bytes that need no attention (printable ASCII other than the
-// quote and backslash), eight at a time while possible.
+// quote and backslash), eight at a time while possible: returns the first
+// byte that does, or end.
 inline const char* skip_plain(const char* p, const char* end) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
@@ -24,12 +28,17 @@ inline const char* skip_plain(const char* p, const char* end) {
     const std::uint64_t quote = x ^ (kOnes * '"');
     const std::uint64_t slash = x ^ (kOnes * '\\');
     // A high bit marks a control byte, a quote, a backslash or a non-ASCII
-    // byte; borrows only add marks after a genuine one.
+    // byte; borrows only add marks after a genuine one, so the lowest mark
+    // (the first byte in memory order) is genuine.
     const std::uint64_t marks =
-        ((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | x;
-    if (marks & kHigh) break;
+        (((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | x) & kHigh;
+    if (marks) {
+      if constexpr (std::endian::native == std::endian::little) return p + (std::countr_zero(marks) >> 3);
+      break;
+    }
     p += 8;
   }
+  while (p != end && is_plain(byte_at(p))) ++p;
   return p;
 }
 
@@ -337,16 +346,15 @@ class Reader {
     bool escaped = false;
     for (;;) {
       p_ = skip_plain(p_, end_);
-      while (p_ != end_ && byte_at(p_) >= 0x20 && *p_ != '"' && *p_ != '\\') {
-        if (byte_at(p_) >= 0x80) {
-          flags |= kNonAscii;
-          // A raw surrogate can only come from str input (ED A0..BF ..).
-          if (byte_at(p_) == 0xED && end_ - p_ > 1 && byte_at(p_ + 1) >= 0xA0) flags |= kSurrogate;
-        }
-        ++p_;
-      }
       if (p_ == end_) return error("Unterminated string starting at", quote);
       if (*p_ == '"') break;
+      if (byte_at(p_) >= 0x80) {
+        flags |= kNonAscii;
+        // A raw surrogate can only come from str input (ED A0..BF ..).
+        if (byte_at(p_) == 0xED && end_ - p_ > 1 && byte_at(p_ + 1) >= 0xA0) flags |= kSurrogate;
+        ++p_;
+        continue;
+      }
       if (*p_ != '\\') return error("Invalid control character at", p_);
       if (!escaped) {
         decoded.reserve(static_cast<std::size_t>(p_ - run) + 16);
