@@ -75,6 +75,27 @@ def test_body_problems_are_reports():
         "non_field_errors": [('Unknown field "b".', "unknown_field")]}
 
 
+JSON_PIECES = st.sampled_from(['"', "\\", "\\u00e9", "\\ud83d", "\\n", "\\x", "\x01", "\x7f", "\xe9", "\U0001f600",
+                               "\ud800", "a", "0123456789abcdef", " ", ",", ":", "[", "]", "{", "}", "1", "-2.5e3"])
+
+
+@settings(max_examples=400, deadline=None)
+@given(st.lists(JSON_PIECES, max_size=24).map("".join), st.booleans())
+def test_json_reader_agrees_with_the_json_module(text, as_bytes):
+    # Runs of plain bytes around every kind of string stop, at each offset a
+    # sixteen-byte scan can meet them.
+    body = '{"f": "' + text
+    plan = zembra.InputPlan([spec("f", "json", required=False)])
+    as_bytes = as_bytes and "\ud800" not in text  # a raw surrogate is no UTF-8
+    values, errors = zembra.parse_input(plan, body.encode() if as_bytes else body)
+    try:
+        expected = json.loads(body)
+    except json.JSONDecodeError as error:
+        assert errors == {"non_field_errors": [(f"JSON parse error - {error}", "parse_error")]}
+        return
+    assert values == expected
+
+
 def test_dict_bodies_pass_python_objects_through():
     when = dt.datetime(2024, 5, 1, 10, tzinfo=dt.timezone(dt.timedelta(hours=2)))
     plan = zembra.InputPlan([spec("d", "date"), spec("t", "datetime", default_timezone=dt.timezone.utc),

@@ -44,19 +44,19 @@ class ShortStrings {
     return str;
   }
 
+  // From the size and the first and last (up to) eight bytes: texts that
+  // differ only in between share a slot, and the later one takes it.
   static std::size_t slot_of(std::string_view text) {
-    std::uint64_t h = text.size() * 0x9E3779B97F4A7C15ull;
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-      std::uint64_t word = 0;
-      const std::size_t n = left < 8 ? left : 8;
-      std::memcpy(&word, p, n);
-      h = (h ^ word) * 0xC2B2AE3D27D4EB4Full;
-      p += n;
-      left -= n;
+    std::uint64_t first = 0, last = 0;
+    const std::size_t n = text.size();
+    if (n >= 8) {
+      std::memcpy(&first, text.data(), 8);
+      std::memcpy(&last, text.data() + n - 8, 8);
+    } else {
+      std::memcpy(&first, text.data(), n);
     }
-    return static_cast<std::size_t>(h >> 56);  // kSlots == 256
+    const std::uint64_t h = (first * 0x9E3779B97F4A7C15ull) ^ (last * 0xC2B2AE3D27D4EB4Full) ^ n;
+    return static_cast<std::size_t>((h ^ (h >> 29)) * 0x165667B19E3779F9ull >> 56);  // kSlots == 256
   }
 
   std::unique_ptr<std::array<Object, kSlots>> slots_;  // made on first use

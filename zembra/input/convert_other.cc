@@ -1,5 +1,7 @@
 // Boolean, UUID, date and time, duration, JSON, choice and related-key fields.
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 #include "zembra/input/convert.h"
 #include "zembra/input/messages.h"
@@ -89,27 +91,44 @@ std::string remove_all(std::string_view text, std::string_view what) {
 }
 
 // The usual forms, 32 hex digits or 8-4-4-4-12 with dashes, read directly.
+// The value of each hex digit byte; 0xFF for every other byte.
+constexpr std::array<std::uint8_t, 256> kHexDigits = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (auto& v : table) v = 0xFF;
+  for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<std::uint8_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table['a' + c] = static_cast<std::uint8_t>(10 + c);
+    table['A' + c] = static_cast<std::uint8_t>(10 + c);
+  }
+  return table;
+}();
+
+// Hex digits into value; false at any other byte.
+bool read_hex(std::string_view digits, std::uint64_t& value) {
+  std::uint8_t seen = 0;  // collects 0xFF marks
+  for (char c : digits) {
+    const std::uint8_t d = kHexDigits[static_cast<unsigned char>(c)];
+    seen |= d;
+    value = (value << 4) | (d & 0x0F);
+  }
+  return seen != 0xFF && (seen & 0xF0) == 0;
+}
+
 std::optional<unsigned __int128> plain_uuid(std::string_view text) {
-  if (text.size() != 32 && text.size() != 36) return std::nullopt;
-  const bool dashed = text.size() == 36;
-  unsigned __int128 value = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (dashed && (i == 8 || i == 13 || i == 18 || i == 23)) {
-      if (c != '-') return std::nullopt;
-      continue;
-    }
-    unsigned d;
-    if (c >= '0' && c <= '9') {
-      d = static_cast<unsigned>(c - '0');
-    } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
-      d = static_cast<unsigned>((c | 0x20) - 'a' + 10);
-    } else {
+  std::uint64_t high = 0, low = 0;
+  if (text.size() == 32) {
+    if (!read_hex(text.substr(0, 16), high) || !read_hex(text.substr(16), low)) return std::nullopt;
+  } else if (text.size() == 36) {
+    if (text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') return std::nullopt;
+    if (!read_hex(text.substr(0, 8), high) || !read_hex(text.substr(9, 4), high) ||
+        !read_hex(text.substr(14, 4), high) || !read_hex(text.substr(19, 4), low) ||
+        !read_hex(text.substr(24), low)) {
       return std::nullopt;
     }
-    value = (value << 4) | d;
+  } else {
+    return std::nullopt;
   }
-  return value;
+  return (static_cast<unsigned __int128>(high) << 64) | low;
 }
 
 // uuid.UUID(hex=text).

@@ -5,6 +5,10 @@
 #include <limits>
 #include <system_error>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "zembra/input/number_text.h"
 
 namespace zembra::input {
@@ -12,7 +16,10 @@ namespace {
 
 inline unsigned char byte_at(const char* p) { return static_cast<unsigned char>(*p); }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-inline bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+inline bool is_json_space(char c) {
+  // One test for the usual non-space byte: every JSON space is at most ' '.
+  return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || c == '\t' || c == '\n' || c == '\r');
+}
 
 inline bool is_plain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
 
@@ -20,6 +27,21 @@ inline bool is_plain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"'
 // quote and backslash), eight at a time while possible: returns the first
 // byte that does, or end.
 inline const char* skip_plain(const char* p, const char* end) {
+#if defined(__SSE2__)
+  // Sixteen at a time: a signed compare below 0x20 catches the control
+  // bytes and every byte from 0x80 up.
+  const __m128i quote16 = _mm_set1_epi8('"');
+  const __m128i slash16 = _mm_set1_epi8('\\');
+  const __m128i space16 = _mm_set1_epi8(0x20);
+  while (end - p >= 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, quote16), _mm_cmpeq_epi8(x, slash16)),
+                                      _mm_cmplt_epi8(x, space16));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (mask) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#endif
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
   while (end - p >= 8) {
@@ -80,6 +102,12 @@ Expected<std::size_t, std::string> usable_utf8_length(std::string_view bytes) {
   const std::size_t n = bytes.size();
   std::size_t i = 0;
   for (;;) {
+#if defined(__SSE2__)
+    while (i + 16 <= n &&
+           _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) == 0) {
+      i += 16;
+    }
+#endif
     while (i + 8 <= n) {
       std::uint64_t word;
       std::memcpy(&word, p + i, 8);
@@ -195,7 +223,10 @@ class Reader {
 
  private:
   void skip_space() {
-    while (p_ != end_ && is_json_space(*p_)) ++p_;
+    // Compact bodies have none, others mostly one.
+    const char* p = p_;
+    while (p != end_ && is_json_space(*p)) ++p;
+    p_ = p;
   }
 
   // Ends the innermost container; it counts as one item of its parent.
@@ -339,6 +370,20 @@ class Reader {
 
   // At the opening quote.
   ParseResult read_string() {
+    const char* quote = p_;
+    const char* stop = skip_plain(quote + 1, end_);
+    if (stop != end_ && *stop == '"') {  // the usual string: nothing to decode
+      Node& node = push_leaf(NodeType::String);
+      node.text = quote + 1;
+      node.size = static_cast<std::uint32_t>(stop - quote - 1);
+      p_ = stop + 1;
+      return {};
+    }
+    return read_string_slow();
+  }
+
+  // Strings with escapes, other than ASCII, or malformed.
+  [[gnu::noinline]] ParseResult read_string_slow() {
     const char* quote = p_++;
     const char* run = p_;
     std::uint8_t flags = 0;

@@ -49,7 +49,7 @@ struct Ipv6 {
 };
 
 std::optional<Ipv6> parse_ipv6(std::string_view text, bool django_length_limit = true) {
-  if (django_length_limit && code_point_count(text) > 39) return std::nullopt;
+  if (django_length_limit && more_code_points_than(text, 39)) return std::nullopt;
   if (text.find('/') != std::string_view::npos) return std::nullopt;
   if (const std::size_t percent = text.find('%'); percent != std::string_view::npos) {
     const std::string_view scope = text.substr(percent + 1);
@@ -383,7 +383,7 @@ std::optional<std::string> clean_ipv6(std::string_view text, bool unpack_ipv4) {
 }
 
 bool is_email(std::string_view text) {
-  if (text.empty() || text.find('@') == std::string_view::npos || code_point_count(text) > 320) return false;
+  if (text.empty() || text.find('@') == std::string_view::npos || more_code_points_than(text, 320)) return false;
   const std::size_t split = text.rfind('@');
   const std::string_view user = text.substr(0, split);
   const std::string_view domain = text.substr(split + 1);
