@@ -22,13 +22,16 @@ class ShortStrings {
 
   // A str of the ASCII text (any size; only short ones are kept).
   Result<Object> ascii(std::string_view text) {
-    if (text.size() > kMaxSize) return make(text);
+    const std::size_t n = text.size();
+    if (n > kMaxSize) return make(text);
     if (!slots_) slots_ = std::make_unique<std::array<Object, kSlots>>();
-    Object& slot = (*slots_)[slot_of(text)];
-    if (PyObject* s = slot.get();
-        s && static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)) == text.size() &&
-        std::memcmp(PyUnicode_DATA(s), text.data(), text.size()) == 0) {
-      return slot;
+    const Words words = ends(text.data(), n);
+    const std::uint64_t h = (words.first ^ (words.last * 0xC2B2AE3D27D4EB4Full) ^ (n << 57)) * 0x9E3779B97F4A7C15ull;
+    Object& slot = (*slots_)[static_cast<std::size_t>(h >> 56)];  // kSlots == 256
+    if (PyObject* s = slot.get(); s && static_cast<std::size_t>(PyUnicode_GET_LENGTH(s)) == n) {
+      const char* data = static_cast<const char*>(PyUnicode_DATA(s));
+      // Up to 16 bytes, the two words are the whole text.
+      if (ends(data, n) == words && (n <= 16 || std::memcmp(data, text.data(), n) == 0)) return slot;
     }
     ZB_TRY(Object str, make(text));
     slot = str;
@@ -38,25 +41,33 @@ class ShortStrings {
  private:
   static constexpr std::size_t kSlots = 256;
 
+  struct Words {
+    std::uint64_t first = 0, last = 0;
+    bool operator==(const Words&) const = default;
+  };
+
+  // The first and last eight bytes (overlapping when fewer than 16); a
+  // text shorter than eight is packed into first.
+  static Words ends(const char* p, std::size_t n) {
+    Words w;
+    if (n >= 8) {
+      std::memcpy(&w.first, p, 8);
+      std::memcpy(&w.last, p + n - 8, 8);
+    } else if (n >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, p, 4);
+      std::memcpy(&b, p + n - 4, 4);
+      w.first = a | (static_cast<std::uint64_t>(b) << 32);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) w.first |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    }
+    return w;
+  }
+
   static Result<Object> make(std::string_view text) {
     ZB_TRY(Object str, checked(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127)));
     std::memcpy(PyUnicode_DATA(str.get()), text.data(), text.size());
     return str;
-  }
-
-  // From the size and the first and last (up to) eight bytes: texts that
-  // differ only in between share a slot, and the later one takes it.
-  static std::size_t slot_of(std::string_view text) {
-    std::uint64_t first = 0, last = 0;
-    const std::size_t n = text.size();
-    if (n >= 8) {
-      std::memcpy(&first, text.data(), 8);
-      std::memcpy(&last, text.data() + n - 8, 8);
-    } else {
-      std::memcpy(&first, text.data(), n);
-    }
-    const std::uint64_t h = (first * 0x9E3779B97F4A7C15ull) ^ (last * 0xC2B2AE3D27D4EB4Full) ^ n;
-    return static_cast<std::size_t>((h ^ (h >> 29)) * 0x165667B19E3779F9ull >> 56);  // kSlots == 256
   }
 
   std::unique_ptr<std::array<Object, kSlots>> slots_;  // made on first use

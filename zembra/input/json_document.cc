@@ -222,7 +222,7 @@ class Reader {
   }
 
  private:
-  void skip_space() {
+  [[gnu::always_inline]] void skip_space() {
     // Compact bodies have none, others mostly one.
     const char* p = p_;
     while (p != end_ && is_json_space(*p)) ++p;
@@ -237,7 +237,7 @@ class Reader {
   }
 
   // "<message>: line L column C (char N)", positions in code points.
-  Unexpected<std::string> error(const char* message, const char* at) const {
+  [[gnu::cold, gnu::noinline]] Unexpected<std::string> error(const char* message, const char* at) const {
     std::size_t chars = 0, line = 1, line_start_chars = 0;
     for (const char* q = begin_; q != at; ++q) {
       if ((byte_at(q) & 0xC0) == 0x80) continue;
@@ -256,14 +256,14 @@ class Reader {
     return static_cast<std::size_t>(end_ - p_) >= word.size() && std::memcmp(p_, word.data(), word.size()) == 0;
   }
 
-  Node& push_leaf(NodeType type) {
+  [[gnu::always_inline]] Node& push_leaf(NodeType type) {
     Node& node = doc_.nodes.emplace_back();
     node.type = type;
     node.end = static_cast<std::uint32_t>(doc_.nodes.size());
     return node;
   }
 
-  ParseResult read_key() {
+  [[gnu::always_inline]] ParseResult read_key() {
     if (p_ == end_ || *p_ != '"') return error("Expecting property name enclosed in double quotes", p_);
     ZB_CHECK_OK(read_string());
     skip_space();
@@ -273,7 +273,11 @@ class Reader {
     return {};
   }
 
-  ParseResult read_scalar() {
+  [[gnu::cold, gnu::noinline]] static Unexpected<std::string> out_of_range(const char* word) {
+    return fail("Out of range float values are not JSON compliant: '" + std::string(word) + "'");
+  }
+
+  [[gnu::always_inline]] ParseResult read_scalar() {
     switch (*p_) {
       case '"':
         return read_string();
@@ -299,16 +303,16 @@ class Reader {
         }
         break;
       case 'N':
-        if (matches("NaN")) return fail(std::string("Out of range float values are not JSON compliant: 'NaN'"));
+        if (matches("NaN")) return out_of_range("NaN");
         break;
       case 'I':
         if (matches("Infinity")) {
-          return fail(std::string("Out of range float values are not JSON compliant: 'Infinity'"));
+          return out_of_range("Infinity");
         }
         break;
       case '-':
         if (matches("-Infinity")) {
-          return fail(std::string("Out of range float values are not JSON compliant: '-Infinity'"));
+          return out_of_range("-Infinity");
         }
         break;
       default:
@@ -369,7 +373,7 @@ class Reader {
   }
 
   // At the opening quote.
-  ParseResult read_string() {
+  [[gnu::always_inline]] ParseResult read_string() {
     const char* quote = p_;
     const char* stop = skip_plain(quote + 1, end_);
     if (stop != end_ && *stop == '"') {  // the usual string: nothing to decode
