@@ -84,7 +84,10 @@ Result<Object> message_list(const std::vector<input::Message>& messages, PyObjec
 }
 
 Result<Object> result_pair(PyObject* values, PyObject* errors) {
-  return checked(PyTuple_Pack(2, values ? values : Py_None, errors ? errors : Py_None));
+  ZB_TRY(Object pair, checked(PyTuple_New(2)));
+  PyTuple_SET_ITEM(pair.get(), 0, Py_NewRef(values ? values : Py_None));
+  PyTuple_SET_ITEM(pair.get(), 1, Py_NewRef(errors ? errors : Py_None));
+  return pair;
 }
 
 Result<Object> parse_input_body(PyObject*, Slots slots) {

@@ -103,31 +103,34 @@ constexpr std::array<std::uint8_t, 256> kHexDigits = [] {
   return table;
 }();
 
-// Hex digits into value; false at any other byte.
-bool read_hex(std::string_view digits, std::uint64_t& value) {
-  std::uint8_t seen = 0;  // collects 0xFF marks
-  for (char c : digits) {
-    const std::uint8_t d = kHexDigits[static_cast<unsigned char>(c)];
-    seen |= d;
+// N hex digits at p into value; `bad` collects a high bit for any other byte.
+template <std::size_t N>
+inline void read_hex(const char* p, std::uint64_t& value, std::uint8_t& bad) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const std::uint8_t d = kHexDigits[static_cast<unsigned char>(p[i])];
+    bad |= d;
     value = (value << 4) | (d & 0x0F);
   }
-  return seen != 0xFF && (seen & 0xF0) == 0;
 }
 
 std::optional<unsigned __int128> plain_uuid(std::string_view text) {
   std::uint64_t high = 0, low = 0;
+  std::uint8_t bad = 0;
+  const char* p = text.data();
   if (text.size() == 32) {
-    if (!read_hex(text.substr(0, 16), high) || !read_hex(text.substr(16), low)) return std::nullopt;
+    read_hex<16>(p, high, bad);
+    read_hex<16>(p + 16, low, bad);
   } else if (text.size() == 36) {
-    if (text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') return std::nullopt;
-    if (!read_hex(text.substr(0, 8), high) || !read_hex(text.substr(9, 4), high) ||
-        !read_hex(text.substr(14, 4), high) || !read_hex(text.substr(19, 4), low) ||
-        !read_hex(text.substr(24), low)) {
-      return std::nullopt;
-    }
+    if (p[8] != '-' || p[13] != '-' || p[18] != '-' || p[23] != '-') return std::nullopt;
+    read_hex<8>(p, high, bad);
+    read_hex<4>(p + 9, high, bad);
+    read_hex<4>(p + 14, high, bad);
+    read_hex<4>(p + 19, low, bad);
+    read_hex<12>(p + 24, low, bad);
   } else {
     return std::nullopt;
   }
+  if (bad & 0xF0) return std::nullopt;
   return (static_cast<unsigned __int128>(high) << 64) | low;
 }
 
