@@ -93,6 +93,9 @@ std::size_t code_point_count(std::string_view text) {
 std::string_view strip_spaces_slow(std::string_view text) {
   const char* begin = text.data();
   const char* end = begin + text.size();
+  // ASCII spaces first, a byte at a time.
+  while (begin != end && static_cast<unsigned char>(*begin) < 0x80 && is_space(static_cast<unsigned char>(*begin))) ++begin;
+  while (end != begin && static_cast<unsigned char>(end[-1]) < 0x80 && is_space(static_cast<unsigned char>(end[-1]))) --end;
   while (begin != end) {
     const char* next = begin;
     if (!is_space(next_code_point(next))) break;
