@@ -96,6 +96,24 @@ def test_json_reader_agrees_with_the_json_module(text, as_bytes):
     assert values == expected
 
 
+@settings(max_examples=300, deadline=None)
+@given(st.datetimes(dt.datetime(1, 1, 2), dt.datetime(9999, 12, 30)).map(lambda d: d.replace(microsecond=0)),
+       st.characters(min_codepoint=0x20, max_codepoint=0x7E),
+       st.sampled_from(["", "Z", "+05:30", "-00:00", "-23:59", "+24:00", "+05:60"]), st.booleans())
+def test_usual_datetime_texts_read_as_fromisoformat_reads_them(when, separator, suffix, date_only):
+    text = when.date().isoformat() if date_only else when.isoformat(separator) + suffix
+    kind = "date" if date_only else "datetime"
+    plan = zembra.InputPlan([spec("t", kind, default_timezone=dt.timezone.utc)])
+    values, errors = zembra.parse_input(plan, json.dumps({"t": text}))
+    try:
+        expected = (dt.date if date_only else dt.datetime).fromisoformat(text)
+    except ValueError:
+        return  # left to the general readers (and the framework agreement tests)
+    if not date_only:
+        expected = expected.astimezone(dt.timezone.utc) if expected.tzinfo else expected.replace(tzinfo=dt.timezone.utc)
+    assert errors is None and values["t"] == expected and type(values["t"]) is type(expected)
+
+
 def test_dict_bodies_pass_python_objects_through():
     when = dt.datetime(2024, 5, 1, 10, tzinfo=dt.timezone(dt.timedelta(hours=2)))
     plan = zembra.InputPlan([spec("d", "date"), spec("t", "datetime", default_timezone=dt.timezone.utc),
