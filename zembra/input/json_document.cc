@@ -266,8 +266,10 @@ class Reader {
   [[gnu::always_inline]] ParseResult read_key() {
     if (p_ == end_ || *p_ != '"') return error("Expecting property name enclosed in double quotes", p_);
     ZB_CHECK_OK(read_string());
-    skip_space();
-    if (p_ == end_ || *p_ != ':') return error("Expecting ':' delimiter", p_);
+    if (p_ == end_ || *p_ != ':') {  // the colon usually follows at once
+      skip_space();
+      if (p_ == end_ || *p_ != ':') return error("Expecting ':' delimiter", p_);
+    }
     ++p_;
     skip_space();
     return {};
