@@ -178,7 +178,7 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
       }
       continue;
     }
-    ZB_TRY(Object value, value_to_python(r.value, doc, dict_body, objects, plan.fields[i], &(*lease).strings));
+    ZB_TRY(Object value, value_to_python(r.value, doc, dict_body, objects, plan.fields[i], &(*lease).kept));
     if (r.value.needs_zone) {
       input::Message problem;
       ZB_TRY(value, apply_zone(value.get(), objects.zone.get(), &problem));
@@ -231,7 +231,7 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
     }
     Object value = std::move(values[i]);
     if (!value) {
-      ZB_TRY(value, value_to_python(r.value, doc, dict_body, plan_obj->objects[i], plan.fields[i], &(*lease).strings));
+      ZB_TRY(value, value_to_python(r.value, doc, dict_body, plan_obj->objects[i], plan.fields[i], &(*lease).kept));
     }
     if (PyDict_SetItem(out.get(), plan_obj->objects[i].name.get(), value.get()) < 0) return python_error();
   }

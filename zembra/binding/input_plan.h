@@ -28,7 +28,7 @@ struct ReadScratch {
   input::RequestResult result;
   std::vector<Object> values;
   std::vector<Object> field_errors;
-  ShortStrings strings;
+  KeptObjects kept;
 };
 
 struct InputPlanObject {
