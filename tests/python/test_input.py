@@ -96,6 +96,19 @@ def test_json_reader_agrees_with_the_json_module(text, as_bytes):
     assert values == expected
 
 
+SHARED_TEXTS = zembra.InputPlan([spec("f", "json")])
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.integers(0, 56).flatmap(lambda n: st.lists(st.text("ab", min_size=n, max_size=n), min_size=1, max_size=8)),
+       st.sampled_from(["", "p", "prefix::"]))
+def test_shared_short_strings_are_the_texts_read(middles, ends):
+    # One plan across examples: texts of one length with the same ends that
+    # differ only in between must never be mixed up.
+    texts = [ends + m + ends for m in middles]
+    assert zembra.parse_input(SHARED_TEXTS, json.dumps({"f": texts}))[0] == {"f": texts}
+
+
 @settings(max_examples=300, deadline=None)
 @given(st.datetimes(dt.datetime(1, 1, 2), dt.datetime(9999, 12, 30)).map(lambda d: d.replace(microsecond=0)),
        st.characters(min_codepoint=0x20, max_codepoint=0x7E),
