@@ -75,6 +75,58 @@ def test_body_problems_are_reports():
         "non_field_errors": [('Unknown field "b".', "unknown_field")]}
 
 
+JSON_PIECES = st.sampled_from(['"', "\\", "\\u00e9", "\\ud83d", "\\n", "\\x", "\x01", "\x7f", "\xe9", "\U0001f600",
+                               "\ud800", "a", "0123456789abcdef", " ", ",", ":", "[", "]", "{", "}", "1", "-2.5e3"])
+
+
+@settings(max_examples=400, deadline=None)
+@given(st.lists(JSON_PIECES, max_size=24).map("".join), st.booleans())
+def test_json_reader_agrees_with_the_json_module(text, as_bytes):
+    # Runs of plain bytes around every kind of string stop, at each offset a
+    # sixteen-byte scan can meet them.
+    body = '{"f": "' + text
+    plan = zembra.InputPlan([spec("f", "json", required=False)])
+    as_bytes = as_bytes and "\ud800" not in text  # a raw surrogate is no UTF-8
+    values, errors = zembra.parse_input(plan, body.encode() if as_bytes else body)
+    try:
+        expected = json.loads(body)
+    except json.JSONDecodeError as error:
+        assert errors == {"non_field_errors": [(f"JSON parse error - {error}", "parse_error")]}
+        return
+    assert values == expected
+
+
+SHARED_TEXTS = zembra.InputPlan([spec("f", "json")])
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.integers(0, 56).flatmap(lambda n: st.lists(st.text("ab", min_size=n, max_size=n), min_size=1, max_size=8)),
+       st.sampled_from(["", "p", "prefix::"]))
+def test_shared_short_strings_are_the_texts_read(middles, ends):
+    # One plan across examples: texts of one length with the same ends that
+    # differ only in between must never be mixed up.
+    texts = [ends + m + ends for m in middles]
+    assert zembra.parse_input(SHARED_TEXTS, json.dumps({"f": texts}))[0] == {"f": texts}
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.datetimes(dt.datetime(1, 1, 2), dt.datetime(9999, 12, 30)).map(lambda d: d.replace(microsecond=0)),
+       st.characters(min_codepoint=0x20, max_codepoint=0x7E),
+       st.sampled_from(["", "Z", "+05:30", "-00:00", "-23:59", "+24:00", "+05:60"]), st.booleans())
+def test_usual_datetime_texts_read_as_fromisoformat_reads_them(when, separator, suffix, date_only):
+    text = when.date().isoformat() if date_only else when.isoformat(separator) + suffix
+    kind = "date" if date_only else "datetime"
+    plan = zembra.InputPlan([spec("t", kind, default_timezone=dt.timezone.utc)])
+    values, errors = zembra.parse_input(plan, json.dumps({"t": text}))
+    try:
+        expected = (dt.date if date_only else dt.datetime).fromisoformat(text)
+    except ValueError:
+        return  # left to the general readers (and the framework agreement tests)
+    if not date_only:
+        expected = expected.astimezone(dt.timezone.utc) if expected.tzinfo else expected.replace(tzinfo=dt.timezone.utc)
+    assert errors is None and values["t"] == expected and type(values["t"]) is type(expected)
+
+
 def test_dict_bodies_pass_python_objects_through():
     when = dt.datetime(2024, 5, 1, 10, tzinfo=dt.timezone(dt.timedelta(hours=2)))
     plan = zembra.InputPlan([spec("d", "date"), spec("t", "datetime", default_timezone=dt.timezone.utc),

@@ -84,7 +84,10 @@ Result<Object> message_list(const std::vector<input::Message>& messages, PyObjec
 }
 
 Result<Object> result_pair(PyObject* values, PyObject* errors) {
-  return checked(PyTuple_Pack(2, values ? values : Py_None, errors ? errors : Py_None));
+  ZB_TRY(Object pair, checked(PyTuple_New(2)));
+  PyTuple_SET_ITEM(pair.get(), 0, Py_NewRef(values ? values : Py_None));
+  PyTuple_SET_ITEM(pair.get(), 1, Py_NewRef(errors ? errors : Py_None));
+  return pair;
 }
 
 Result<Object> parse_input_body(PyObject*, Slots slots) {
@@ -175,7 +178,7 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
       }
       continue;
     }
-    ZB_TRY(Object value, value_to_python(r.value, doc, dict_body, objects, plan.fields[i]));
+    ZB_TRY(Object value, value_to_python(r.value, doc, dict_body, objects, plan.fields[i], &(*lease).kept));
     if (r.value.needs_zone) {
       input::Message problem;
       ZB_TRY(value, apply_zone(value.get(), objects.zone.get(), &problem));
@@ -228,7 +231,7 @@ Result<Object> parse_input_body(PyObject*, Slots slots) {
     }
     Object value = std::move(values[i]);
     if (!value) {
-      ZB_TRY(value, value_to_python(r.value, doc, dict_body, plan_obj->objects[i], plan.fields[i]));
+      ZB_TRY(value, value_to_python(r.value, doc, dict_body, plan_obj->objects[i], plan.fields[i], &(*lease).kept));
     }
     if (PyDict_SetItem(out.get(), plan_obj->objects[i].name.get(), value.get()) < 0) return python_error();
   }

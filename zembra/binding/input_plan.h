@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "binding/error.h"
+#include "zembra/binding/input_strings.h"
 #include "zembra/input/plan.h"
 #include "zembra/input/result.h"
 
@@ -27,6 +28,7 @@ struct ReadScratch {
   input::RequestResult result;
   std::vector<Object> values;
   std::vector<Object> field_errors;
+  KeptObjects kept;
 };
 
 struct InputPlanObject {

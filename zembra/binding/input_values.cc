@@ -87,7 +87,7 @@ Result<Object> make_uuid(unsigned __int128 value) {
   return uuid;
 }
 
-Result<Object> make_decimal(const input::ExactNumber& n) {
+Result<Object> make_decimal(const input::ExactNumber& n, KeptObjects* kept) {
   ZB_TRY(PyObject * cls, decimal_type());
   // "[-]<digits>E<exponent>": the constructor keeps the exponent as given.
   char exponent[24];
@@ -100,7 +100,17 @@ Result<Object> make_decimal(const input::ExactNumber& n) {
   if (n.negative) *out++ = '-';
   std::memcpy(out, n.digits.data(), n.digits.size());
   std::memcpy(out + n.digits.size(), exponent, static_cast<std::size_t>(exponent_size));
-  return checked(PyObject_CallOneArg(cls, arg.get()));
+  // The type's own tp_new, as a call of the class would run it (its
+  // tp_init is object's, which does nothing here).
+  Object args;
+  if (kept) {
+    ZB_TRY(args, kept->one_tuple(std::move(arg)));
+  } else {
+    ZB_TRY(args, checked(PyTuple_New(1)));
+    PyTuple_SET_ITEM(args.get(), 0, arg.release());
+  }
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  return checked(type->tp_new(type, args.get(), nullptr));
 }
 
 Result<Object> make_datetime(const input::CivilDateTime& v, PyObject* zone) {
@@ -118,7 +128,7 @@ Result<Object> fixed_zone(std::int64_t offset_us) {
   return checked(PyTimeZone_FromOffset(delta.get()));
 }
 
-Result<Object> node_value(const Document& doc, std::uint32_t index, const DictBody& body) {
+Result<Object> node_value(const Document& doc, std::uint32_t index, const DictBody& body, KeptObjects* kept) {
   const Node& node = doc.nodes[index];
   switch (node.type) {
     case NodeType::Null:
@@ -134,14 +144,14 @@ Result<Object> node_value(const Document& doc, std::uint32_t index, const DictBo
     case NodeType::Float:
       return checked(PyFloat_FromDouble(node.number));
     case NodeType::String:
-      return text_to_python(node.view(), node.flags);
+      return text_to_python(node.view(), node.flags, kept);
     case NodeType::Foreign:
       return Object::borrow(body.foreign[node.foreign].get());
     case NodeType::Array: {
       ZB_TRY(Object list, checked(PyList_New(node.size)));
       std::uint32_t child = index + 1;
       for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(node.size); ++i) {
-        ZB_TRY(Object item, node_value(doc, child, body));
+        ZB_TRY(Object item, node_value(doc, child, body, kept));
         PyList_SET_ITEM(list.get(), i, item.release());
         child = doc.nodes[child].end;
       }
@@ -151,9 +161,9 @@ Result<Object> node_value(const Document& doc, std::uint32_t index, const DictBo
       ZB_TRY(Object dict, checked(PyDict_New()));
       std::uint32_t child = index + 1;
       for (std::uint32_t i = 0; i < node.size; ++i) {
-        ZB_TRY(Object key, node_value(doc, child, body));
+        ZB_TRY(Object key, node_value(doc, child, body, kept));
         const std::uint32_t value_index = child + 1;
-        ZB_TRY(Object item, node_value(doc, value_index, body));
+        ZB_TRY(Object item, node_value(doc, value_index, body, kept));
         if (PyDict_SetItem(dict.get(), key.get(), item.get()) < 0) return python_error();
         child = doc.nodes[value_index].end;
       }
@@ -308,9 +318,10 @@ class DictReader {
 
 }  // namespace
 
-Result<Object> text_to_python(std::string_view text, std::uint8_t flags) {
+Result<Object> text_to_python(std::string_view text, std::uint8_t flags, KeptObjects* kept) {
   const auto size = static_cast<Py_ssize_t>(text.size());
   if (!(flags & input::kNonAscii)) {
+    if (kept) return kept->ascii(text);
     ZB_TRY(Object str, checked(PyUnicode_New(size, 127)));
     std::memcpy(PyUnicode_DATA(str.get()), text.data(), text.size());
     return str;
@@ -325,11 +336,11 @@ Status document_from_dict(PyObject* dict, Document& doc, DictBody& body) {
 }
 
 Result<Object> node_to_python(const Document& doc, std::uint32_t index, const DictBody& body) {
-  return node_value(doc, index, body);
+  return node_value(doc, index, body, nullptr);
 }
 
 Result<Object> value_to_python(const Value& value, const Document& doc, const DictBody& body,
-                               const FieldObjects& objects, const input::FieldRule& rule) {
+                               const FieldObjects& objects, const input::FieldRule& rule, KeptObjects* kept) {
   ZB_CHECK_OK(ensure_datetime_api());
   switch (value.kind) {
     case ValueKind::Null:
@@ -343,9 +354,9 @@ Result<Object> value_to_python(const Value& value, const Document& doc, const Di
     case ValueKind::Float:
       return checked(PyFloat_FromDouble(value.number));
     case ValueKind::Decimal:
-      return make_decimal(value.exact);
+      return make_decimal(value.exact, kept);
     case ValueKind::Text:
-      return text_to_python(value.text_view(), value.text_flags);
+      return text_to_python(value.text_view(), value.text_flags, kept);
     case ValueKind::Date:
       return checked(PyDate_FromDate(value.datetime.date.year, value.datetime.date.month, value.datetime.date.day));
     case ValueKind::Time:
@@ -367,15 +378,15 @@ Result<Object> value_to_python(const Value& value, const Document& doc, const Di
       return checked(PyDelta_FromDSU(static_cast<int>(value.duration.days), static_cast<int>(value.duration.seconds),
                                      static_cast<int>(value.duration.microseconds)));
     case ValueKind::Node:
-      return node_value(doc, value.node, body);
+      return node_value(doc, value.node, body, kept);
     case ValueKind::Choice:
       return Object::borrow(PyTuple_GET_ITEM(objects.choice_keys.get(), static_cast<Py_ssize_t>(value.choice)));
     case ValueKind::Foreign:
-      return node_value(doc, value.node, body);
+      return node_value(doc, value.node, body, kept);
     case ValueKind::Keys: {
       ZB_TRY(Object list, checked(PyList_New(static_cast<Py_ssize_t>(value.items.size()))));
       for (std::size_t i = 0; i < value.items.size(); ++i) {
-        ZB_TRY(Object item, value_to_python(value.items[i], doc, body, objects, rule));
+        ZB_TRY(Object item, value_to_python(value.items[i], doc, body, objects, rule, kept));
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
       }
       return list;
@@ -412,7 +423,7 @@ Result<Object> run_validators(PyObject* validators, PyObject* value) {
 }
 
 bool InputHost::text_of(const Document& doc, std::uint32_t node, std::string& out) {
-  Result<Object> obj = node_value(doc, node, body_);
+  Result<Object> obj = node_value(doc, node, body_, nullptr);
   if (!obj) return false;
   Object text = Object::steal(PyObject_Str(obj->get()));
   if (!text) return false;

@@ -6,6 +6,7 @@
 
 #include "binding/error.h"
 #include "zembra/binding/input_plan.h"
+#include "zembra/binding/input_strings.h"
 #include "zembra/input/result.h"
 
 namespace zembra::py {
@@ -23,9 +24,10 @@ Status document_from_dict(PyObject* dict, input::Document& doc, DictBody& body);
 // The JSON value at a node (a foreign node gives its object).
 Result<Object> node_to_python(const input::Document& doc, std::uint32_t index, const DictBody& body);
 
-// A field's value. Does not apply the zone (see apply_zone).
+// A field's value. Does not apply the zone (see apply_zone). kept, when
+// given, supplies short ASCII texts and argument tuples.
 Result<Object> value_to_python(const input::Value& value, const input::Document& doc, const DictBody& body,
-                               const FieldObjects& objects, const input::FieldRule& rule);
+                               const FieldObjects& objects, const input::FieldRule& rule, KeptObjects* kept);
 
 // DateTimeField.enforce_timezone by the interpreter, for values marked
 // needs_zone: the datetime, or an empty Object with *error set.
@@ -45,6 +47,6 @@ class InputHost : public input::Host {
 };
 
 // A str of UTF-8 text that may hold lone surrogates (flags as in the document).
-Result<Object> text_to_python(std::string_view text, std::uint8_t flags);
+Result<Object> text_to_python(std::string_view text, std::uint8_t flags, KeptObjects* kept = nullptr);
 
 }  // namespace zembra::py

@@ -55,14 +55,14 @@ bool is_text_kind(Kind kind) {
 
 }  // namespace
 
-bool convert_field(const FieldRule& rule, const Document& doc, std::optional<std::uint32_t> node, bool partial,
-                   Host& host, FieldResult& out) {
+bool convert_field(const FieldRule& rule, const Document& doc, std::uint32_t node, bool partial, Host& host,
+                   FieldResult& out) {
   out.reset();
-  if (!node) {
+  if (node == kNoNode) {
     if (!partial && rule.required) out.fail(msg::kRequired, "required");
     return true;
   }
-  const Node& data = doc.nodes[*node];
+  const Node& data = doc.nodes[node];
   // Emptiness as each field class sees it, before the null check.
   if (is_text_kind(rule.kind) && data.type == NodeType::String) {
     const std::string_view text = data.view();
@@ -97,13 +97,13 @@ bool convert_field(const FieldRule& rule, const Document& doc, std::optional<std
     case Kind::Url:
     case Kind::Slug:
     case Kind::Ip:
-      return detail::convert_text_kind(rule, doc, *node, host, out);
+      return detail::convert_text_kind(rule, doc, node, host, out);
     case Kind::Integer:
     case Kind::Float:
     case Kind::Decimal:
-      return detail::convert_number_kind(rule, doc, *node, host, out);
+      return detail::convert_number_kind(rule, doc, node, host, out);
     default:
-      return detail::convert_other_kind(rule, doc, *node, host, out);
+      return detail::convert_other_kind(rule, doc, node, host, out);
   }
 }
 

@@ -9,10 +9,13 @@
 
 namespace zembra::input {
 
-// node: the member's value, or nullopt when the body lacks the field.
+// No member for the field.
+inline constexpr std::uint32_t kNoNode = ~std::uint32_t{0};
+
+// node: the member's value, or kNoNode when the body lacks the field.
 // false only when the host failed (its error is pending).
-bool convert_field(const FieldRule& rule, const Document& doc, std::optional<std::uint32_t> node, bool partial,
-                   Host& host, FieldResult& out);
+bool convert_field(const FieldRule& rule, const Document& doc, std::uint32_t node, bool partial, Host& host,
+                   FieldResult& out);
 
 // Pieces the kinds share (convert_*.cc).
 namespace detail {

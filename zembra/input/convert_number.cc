@@ -75,7 +75,7 @@ bool convert_integer(const Node& data, const Document& doc, std::uint32_t index,
       n = exact_from_integer_text(data.view());
       break;
     case NodeType::String:
-      if (code_point_count(data.view()) > kMaxStringLength) {
+      if (more_code_points_than(data.view(), kMaxStringLength)) {
         out.fail(msg::kTooLong, "max_string_length");
         return true;
       }
@@ -127,7 +127,7 @@ bool convert_float(const Node& data, const Document& doc, std::uint32_t index, H
       number = 0.0;
       break;
     case NodeType::String:
-      if (code_point_count(data.view()) > kMaxStringLength) {
+      if (more_code_points_than(data.view(), kMaxStringLength)) {
         out.fail(msg::kTooLong, "max_string_length");
         return true;
       }
@@ -165,7 +165,7 @@ bool convert_decimal(const FieldRule& rule, const Document& doc, std::uint32_t i
     view = text;
   }
   const std::string_view stripped = strip_spaces(view);
-  if (code_point_count(stripped) > kMaxStringLength) {
+  if (more_code_points_than(stripped, kMaxStringLength)) {
     out.fail(msg::kTooLong, "max_string_length");
     return true;
   }

@@ -1,5 +1,7 @@
 // Boolean, UUID, date and time, duration, JSON, choice and related-key fields.
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 #include "zembra/input/convert.h"
 #include "zembra/input/messages.h"
@@ -89,27 +91,47 @@ std::string remove_all(std::string_view text, std::string_view what) {
 }
 
 // The usual forms, 32 hex digits or 8-4-4-4-12 with dashes, read directly.
-std::optional<unsigned __int128> plain_uuid(std::string_view text) {
-  if (text.size() != 32 && text.size() != 36) return std::nullopt;
-  const bool dashed = text.size() == 36;
-  unsigned __int128 value = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (dashed && (i == 8 || i == 13 || i == 18 || i == 23)) {
-      if (c != '-') return std::nullopt;
-      continue;
-    }
-    unsigned d;
-    if (c >= '0' && c <= '9') {
-      d = static_cast<unsigned>(c - '0');
-    } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
-      d = static_cast<unsigned>((c | 0x20) - 'a' + 10);
-    } else {
-      return std::nullopt;
-    }
-    value = (value << 4) | d;
+// The value of each hex digit byte; 0xFF for every other byte.
+constexpr std::array<std::uint8_t, 256> kHexDigits = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (auto& v : table) v = 0xFF;
+  for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<std::uint8_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table['a' + c] = static_cast<std::uint8_t>(10 + c);
+    table['A' + c] = static_cast<std::uint8_t>(10 + c);
   }
-  return value;
+  return table;
+}();
+
+// N hex digits at p into value; `bad` collects a high bit for any other byte.
+template <std::size_t N>
+inline void read_hex(const char* p, std::uint64_t& value, std::uint8_t& bad) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const std::uint8_t d = kHexDigits[static_cast<unsigned char>(p[i])];
+    bad |= d;
+    value = (value << 4) | (d & 0x0F);
+  }
+}
+
+std::optional<unsigned __int128> plain_uuid(std::string_view text) {
+  std::uint64_t high = 0, low = 0;
+  std::uint8_t bad = 0;
+  const char* p = text.data();
+  if (text.size() == 32) {
+    read_hex<16>(p, high, bad);
+    read_hex<16>(p + 16, low, bad);
+  } else if (text.size() == 36) {
+    if (p[8] != '-' || p[13] != '-' || p[18] != '-' || p[23] != '-') return std::nullopt;
+    read_hex<8>(p, high, bad);
+    read_hex<4>(p + 9, high, bad);
+    read_hex<4>(p + 14, high, bad);
+    read_hex<4>(p + 19, low, bad);
+    read_hex<12>(p + 24, low, bad);
+  } else {
+    return std::nullopt;
+  }
+  if (bad & 0xF0) return std::nullopt;
+  return (static_cast<unsigned __int128>(high) << 64) | low;
 }
 
 // uuid.UUID(hex=text).

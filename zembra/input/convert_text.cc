@@ -79,7 +79,8 @@ bool convert_text_kind(const FieldRule& rule, const Document& doc, std::uint32_t
   // Validators, in the order the framework appends them.
   auto& errors = out.errors;
   if (rule.max_length || rule.min_length) {
-    const auto length = static_cast<std::int64_t>(code_point_count(text));
+    // flags are clear for ASCII text (also for a number's text).
+    const auto length = static_cast<std::int64_t>((flags & kNonAscii) ? code_point_count(text) : text.size());
     if (rule.max_length && length > *rule.max_length) {
       errors.push_back({"Ensure this field has no more than " + std::to_string(*rule.max_length) + " characters.",
                         "max_length"});

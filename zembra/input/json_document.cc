@@ -1,8 +1,13 @@
 #include "zembra/input/json_document.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <system_error>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "zembra/input/number_text.h"
 
@@ -11,11 +16,32 @@ namespace {
 
 inline unsigned char byte_at(const char* p) { return static_cast<unsigned char>(*p); }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-inline bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+inline bool is_json_space(char c) {
+  // One test for the usual non-space byte: every JSON space is at most ' '.
+  return static_cast<unsigned char>(c) <= ' ' && (c == ' ' || c == '\t' || c == '\n' || c == '\r');
+}
+
+inline bool is_plain(unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; }
 
 // Skips string bytes that need no attention (printable ASCII other than the
-// quote and backslash), eight at a time while possible.
+// quote and backslash), eight at a time while possible: returns the first
+// byte that does, or end.
 inline const char* skip_plain(const char* p, const char* end) {
+#if defined(__SSE2__)
+  // Sixteen at a time: a signed compare below 0x20 catches the control
+  // bytes and every byte from 0x80 up.
+  const __m128i quote16 = _mm_set1_epi8('"');
+  const __m128i slash16 = _mm_set1_epi8('\\');
+  const __m128i space16 = _mm_set1_epi8(0x20);
+  while (end - p >= 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, quote16), _mm_cmpeq_epi8(x, slash16)),
+                                      _mm_cmplt_epi8(x, space16));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (mask) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#endif
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   constexpr std::uint64_t kHigh = 0x8080808080808080ull;
   while (end - p >= 8) {
@@ -24,12 +50,17 @@ inline const char* skip_plain(const char* p, const char* end) {
     const std::uint64_t quote = x ^ (kOnes * '"');
     const std::uint64_t slash = x ^ (kOnes * '\\');
     // A high bit marks a control byte, a quote, a backslash or a non-ASCII
-    // byte; borrows only add marks after a genuine one.
+    // byte; borrows only add marks after a genuine one, so the lowest mark
+    // (the first byte in memory order) is genuine.
     const std::uint64_t marks =
-        ((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | x;
-    if (marks & kHigh) break;
+        (((x - kOnes * 0x20) & ~x) | ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | x) & kHigh;
+    if (marks) {
+      if constexpr (std::endian::native == std::endian::little) return p + (std::countr_zero(marks) >> 3);
+      break;
+    }
     p += 8;
   }
+  while (p != end && is_plain(byte_at(p))) ++p;
   return p;
 }
 
@@ -71,6 +102,12 @@ Expected<std::size_t, std::string> usable_utf8_length(std::string_view bytes) {
   const std::size_t n = bytes.size();
   std::size_t i = 0;
   for (;;) {
+#if defined(__SSE2__)
+    while (i + 16 <= n &&
+           _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) == 0) {
+      i += 16;
+    }
+#endif
     while (i + 8 <= n) {
       std::uint64_t word;
       std::memcpy(&word, p + i, 8);
@@ -185,8 +222,11 @@ class Reader {
   }
 
  private:
-  void skip_space() {
-    while (p_ != end_ && is_json_space(*p_)) ++p_;
+  [[gnu::always_inline]] void skip_space() {
+    // Compact bodies have none, others mostly one.
+    const char* p = p_;
+    while (p != end_ && is_json_space(*p)) ++p;
+    p_ = p;
   }
 
   // Ends the innermost container; it counts as one item of its parent.
@@ -197,7 +237,7 @@ class Reader {
   }
 
   // "<message>: line L column C (char N)", positions in code points.
-  Unexpected<std::string> error(const char* message, const char* at) const {
+  [[gnu::cold, gnu::noinline]] Unexpected<std::string> error(const char* message, const char* at) const {
     std::size_t chars = 0, line = 1, line_start_chars = 0;
     for (const char* q = begin_; q != at; ++q) {
       if ((byte_at(q) & 0xC0) == 0x80) continue;
@@ -216,24 +256,30 @@ class Reader {
     return static_cast<std::size_t>(end_ - p_) >= word.size() && std::memcmp(p_, word.data(), word.size()) == 0;
   }
 
-  Node& push_leaf(NodeType type) {
+  [[gnu::always_inline]] Node& push_leaf(NodeType type) {
     Node& node = doc_.nodes.emplace_back();
     node.type = type;
     node.end = static_cast<std::uint32_t>(doc_.nodes.size());
     return node;
   }
 
-  ParseResult read_key() {
+  [[gnu::always_inline]] ParseResult read_key() {
     if (p_ == end_ || *p_ != '"') return error("Expecting property name enclosed in double quotes", p_);
     ZB_CHECK_OK(read_string());
-    skip_space();
-    if (p_ == end_ || *p_ != ':') return error("Expecting ':' delimiter", p_);
+    if (p_ == end_ || *p_ != ':') {  // the colon usually follows at once
+      skip_space();
+      if (p_ == end_ || *p_ != ':') return error("Expecting ':' delimiter", p_);
+    }
     ++p_;
     skip_space();
     return {};
   }
 
-  ParseResult read_scalar() {
+  [[gnu::cold, gnu::noinline]] static Unexpected<std::string> out_of_range(const char* word) {
+    return fail("Out of range float values are not JSON compliant: '" + std::string(word) + "'");
+  }
+
+  [[gnu::always_inline]] ParseResult read_scalar() {
     switch (*p_) {
       case '"':
         return read_string();
@@ -259,16 +305,16 @@ class Reader {
         }
         break;
       case 'N':
-        if (matches("NaN")) return fail(std::string("Out of range float values are not JSON compliant: 'NaN'"));
+        if (matches("NaN")) return out_of_range("NaN");
         break;
       case 'I':
         if (matches("Infinity")) {
-          return fail(std::string("Out of range float values are not JSON compliant: 'Infinity'"));
+          return out_of_range("Infinity");
         }
         break;
       case '-':
         if (matches("-Infinity")) {
-          return fail(std::string("Out of range float values are not JSON compliant: '-Infinity'"));
+          return out_of_range("-Infinity");
         }
         break;
       default:
@@ -329,7 +375,21 @@ class Reader {
   }
 
   // At the opening quote.
-  ParseResult read_string() {
+  [[gnu::always_inline]] ParseResult read_string() {
+    const char* quote = p_;
+    const char* stop = skip_plain(quote + 1, end_);
+    if (stop != end_ && *stop == '"') {  // the usual string: nothing to decode
+      Node& node = push_leaf(NodeType::String);
+      node.text = quote + 1;
+      node.size = static_cast<std::uint32_t>(stop - quote - 1);
+      p_ = stop + 1;
+      return {};
+    }
+    return read_string_slow();
+  }
+
+  // Strings with escapes, other than ASCII, or malformed.
+  [[gnu::noinline]] ParseResult read_string_slow() {
     const char* quote = p_++;
     const char* run = p_;
     std::uint8_t flags = 0;
@@ -337,16 +397,15 @@ class Reader {
     bool escaped = false;
     for (;;) {
       p_ = skip_plain(p_, end_);
-      while (p_ != end_ && byte_at(p_) >= 0x20 && *p_ != '"' && *p_ != '\\') {
-        if (byte_at(p_) >= 0x80) {
-          flags |= kNonAscii;
-          // A raw surrogate can only come from str input (ED A0..BF ..).
-          if (byte_at(p_) == 0xED && end_ - p_ > 1 && byte_at(p_ + 1) >= 0xA0) flags |= kSurrogate;
-        }
-        ++p_;
-      }
       if (p_ == end_) return error("Unterminated string starting at", quote);
       if (*p_ == '"') break;
+      if (byte_at(p_) >= 0x80) {
+        flags |= kNonAscii;
+        // A raw surrogate can only come from str input (ED A0..BF ..).
+        if (byte_at(p_) == 0xED && end_ - p_ > 1 && byte_at(p_ + 1) >= 0xA0) flags |= kSurrogate;
+        ++p_;
+        continue;
+      }
       if (*p_ != '\\') return error("Invalid control character at", p_);
       if (!escaped) {
         decoded.reserve(static_cast<std::size_t>(p_ - run) + 16);

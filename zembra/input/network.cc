@@ -1,5 +1,6 @@
 #include "zembra/input/network.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -49,7 +50,7 @@ struct Ipv6 {
 };
 
 std::optional<Ipv6> parse_ipv6(std::string_view text, bool django_length_limit = true) {
-  if (django_length_limit && code_point_count(text) > 39) return std::nullopt;
+  if (django_length_limit && more_code_points_than(text, 39)) return std::nullopt;
   if (text.find('/') != std::string_view::npos) return std::nullopt;
   if (const std::size_t percent = text.find('%'); percent != std::string_view::npos) {
     const std::string_view scope = text.substr(percent + 1);
@@ -179,13 +180,21 @@ std::string compressed(const Ipv6& a) {
   return out;
 }
 
+// Classes of ASCII characters, a bit each: the address user part's atext,
+// [a-z0-9] of host names, [a-z] and "-" of top-level domains.
+constexpr std::uint8_t kAtext = 1, kHost = 2, kTld = 4;
+constexpr std::array<std::uint8_t, 128> kAsciiClasses = [] {
+  std::array<std::uint8_t, 128> table{};
+  for (int c = '0'; c <= '9'; ++c) table[c] = kAtext | kHost;
+  for (int c = 'a'; c <= 'z'; ++c) table[c] = table[c - 32] = kAtext | kHost | kTld;
+  for (char c : std::string_view("-!#$%&'*+/=?^_`{}|~")) table[static_cast<unsigned char>(c)] |= kAtext;
+  table['-'] |= kTld;
+  return table;
+}();
+
 // [a-z0-9] and the Unicode range U+00A1..U+FFFF, case-insensitively.
-bool is_host_char(char32_t c) {
-  return (c < 0x80 && ((c >= '0' && c <= '9') || is_letter_ignoring_case(c))) || (c >= 0xA1 && c <= 0xFFFF);
-}
-bool is_tld_char(char32_t c) {
-  return (c < 0x80 && is_letter_ignoring_case(c)) || (c >= 0xA1 && c <= 0xFFFF) || c == '-';
-}
+bool is_host_char(char32_t c) { return c < 0x80 ? (kAsciiClasses[c] & kHost) != 0 : c >= 0xA1 && c <= 0xFFFF; }
+bool is_tld_char(char32_t c) { return c < 0x80 ? (kAsciiClasses[c] & kTld) != 0 : c >= 0xA1 && c <= 0xFFFF; }
 
 std::u32string decode(std::string_view text) {
   std::u32string out;
@@ -231,17 +240,7 @@ bool is_domain(View s, bool trailing_dot) {
   return true;
 }
 
-bool is_atext(char32_t c) {
-  if (c < 0x80 && ((c >= '0' && c <= '9') || is_letter_ignoring_case(c))) return true;
-  if (c >= 0x80) return is_letter_ignoring_case(c);
-  switch (c) {
-    case '-': case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
-    case '/': case '=': case '?': case '^': case '_': case '`': case '{': case '}': case '|': case '~':
-      return true;
-    default:
-      return false;
-  }
-}
+bool is_atext(char32_t c) { return c < 0x80 ? (kAsciiClasses[c] & kAtext) != 0 : is_letter_ignoring_case(c); }
 
 bool is_qtext(char32_t c) {
   if (c >= 0x80) return is_letter_ignoring_case(c);
@@ -383,7 +382,7 @@ std::optional<std::string> clean_ipv6(std::string_view text, bool unpack_ipv4) {
 }
 
 bool is_email(std::string_view text) {
-  if (text.empty() || text.find('@') == std::string_view::npos || code_point_count(text) > 320) return false;
+  if (text.empty() || text.find('@') == std::string_view::npos || more_code_points_than(text, 320)) return false;
   const std::size_t split = text.rfind('@');
   const std::string_view user = text.substr(0, split);
   const std::string_view domain = text.substr(split + 1);

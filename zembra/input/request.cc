@@ -50,9 +50,8 @@ bool read_request(const Plan& plan, const Document& doc, const ReadOptions& opti
     return true;
   }
   // Members to fields; a repeated key's last value counts, as in a dict.
-  constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
   std::vector<std::uint32_t>& found = out.found;
-  found.assign(plan.fields.size(), kAbsent);
+  found.assign(plan.fields.size(), kNoNode);
   std::unordered_set<std::string_view> unknown_seen;  // allocates only when used
   std::size_t guess = 0;  // bodies usually list the fields in plan order
   for (std::uint32_t i = 1; i < root.end;) {
@@ -76,9 +75,7 @@ bool read_request(const Plan& plan, const Document& doc, const ReadOptions& opti
   }
   out.fields.resize(plan.fields.size());  // kept between reads: resets reuse storage
   for (std::size_t f = 0; f < plan.fields.size(); ++f) {
-    std::optional<std::uint32_t> node;
-    if (found[f] != kAbsent) node = found[f];
-    if (!convert_field(plan.fields[f], doc, node, options.partial, host, out.fields[f])) return false;
+    if (!convert_field(plan.fields[f], doc, found[f], options.partial, host, out.fields[f])) return false;
   }
   return true;
 }

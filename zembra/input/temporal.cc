@@ -736,7 +736,49 @@ bool to_utc(const CivilDateTime& in, CivilDateTime& out) {
   return true;
 }
 
+namespace {
+
+// The usual forms, read without the general readers: "YYYY-MM-DD", and that
+// followed by one ASCII separator, "HH:MM:SS" and nothing, "Z" or "+HH:MM"
+// / "-HH:MM". false for any other shape and for values out of range (the
+// general readers then give the answer).
+int two_digits(const char* p) {
+  const unsigned a = static_cast<unsigned char>(p[0]) - '0', b = static_cast<unsigned char>(p[1]) - '0';
+  return a <= 9 && b <= 9 ? static_cast<int>(a * 10 + b) : -1;
+}
+
+bool usual_date(std::string_view text, CivilDate& out) {
+  if (text.size() < 10) return false;
+  const char* p = text.data();
+  const int century = two_digits(p), year = two_digits(p + 2), month = two_digits(p + 5), day = two_digits(p + 8);
+  if (century < 0 || year < 0 || month < 0 || day < 0 || p[4] != '-' || p[7] != '-') return false;
+  out = {century * 100 + year, month, day};
+  return valid_date(out.year, out.month, out.day);
+}
+
+bool usual_datetime(std::string_view text, CivilDateTime& out) {
+  if (text.size() != 19 && text.size() != 20 && text.size() != 25) return false;
+  const char* p = text.data();
+  if (static_cast<unsigned char>(p[10]) >= 0x80 || !usual_date(text, out.date)) return false;
+  const int hour = two_digits(p + 11), minute = two_digits(p + 14), second = two_digits(p + 17);
+  if (hour < 0 || minute < 0 || second < 0 || p[13] != ':' || p[16] != ':') return false;
+  out.time = {hour, minute, second, 0};
+  if (!valid_time(out.time)) return false;
+  out.aware = text.size() > 19;
+  out.offset_us = 0;
+  if (text.size() == 20) return p[19] == 'Z';
+  if (text.size() == 25) {
+    const int oh = two_digits(p + 20), om = two_digits(p + 23);
+    if ((p[19] != '+' && p[19] != '-') || p[22] != ':' || oh < 0 || om < 0 || oh > 23 || om > 59) return false;
+    out.offset_us = (p[19] == '-' ? -1 : 1) * (oh * 3600LL + om * 60LL) * 1'000'000LL;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::optional<CivilDate> read_date(std::string_view text, bool has_surrogate) {
+  if (CivilDate date; text.size() == 10 && usual_date(text, date)) return date;
   if (auto date = date_fromisoformat(text, has_surrogate)) return date;
   return date_pattern(code_points(text));
 }
@@ -747,6 +789,7 @@ std::optional<WallTime> read_time(std::string_view text, bool has_surrogate) {
 }
 
 std::optional<CivilDateTime> read_datetime(std::string_view text, bool has_surrogate) {
+  if (CivilDateTime datetime; usual_datetime(text, datetime)) return datetime;
   if (auto datetime = datetime_fromisoformat(text, has_surrogate)) return datetime;
   const std::u32string cps = code_points(text);
   if (auto datetime = datetime_pattern(cps)) return datetime;

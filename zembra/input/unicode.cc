@@ -72,11 +72,6 @@ int decimal_value(char32_t c) {
   return c - zero < 10 ? static_cast<int>(c - zero) : -1;
 }
 
-bool is_letter_ignoring_case(char32_t c) {
-  if (c < 0x80) return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
-  return c == 0x130 || c == 0x131 || c == 0x17F || c == 0x212A;
-}
-
 std::size_t code_point_count(std::string_view text) {
   // Every byte but the continuation bytes (10xxxxxx) starts a code point.
   std::size_t n = text.size();
@@ -95,16 +90,12 @@ std::size_t code_point_count(std::string_view text) {
   return n;
 }
 
-bool is_ascii(std::string_view text) {
-  for (char ch : text) {
-    if (static_cast<unsigned char>(ch) >= 0x80) return false;
-  }
-  return true;
-}
-
-std::string_view strip_spaces(std::string_view text) {
+std::string_view strip_spaces_slow(std::string_view text) {
   const char* begin = text.data();
   const char* end = begin + text.size();
+  // ASCII spaces first, a byte at a time.
+  while (begin != end && static_cast<unsigned char>(*begin) < 0x80 && is_space(static_cast<unsigned char>(*begin))) ++begin;
+  while (end != begin && static_cast<unsigned char>(end[-1]) < 0x80 && is_space(static_cast<unsigned char>(end[-1]))) --end;
   while (begin != end) {
     const char* next = begin;
     if (!is_space(next_code_point(next))) break;
