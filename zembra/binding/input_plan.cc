@@ -1,11 +1,10 @@
 #include "zembra/binding/input_plan.h"
 
-#include <datetime.h>
-
 #include <new>
 #include <string>
 
 #include "binding/convert.h"
+#include "binding/datetime_api.h"
 #include "binding/frame.h"
 #include "binding/imports.h"
 #include "binding/module_builder.h"
@@ -352,10 +351,7 @@ constexpr const char* kPlanPositional[] = {"fields"};
 constexpr CallSignature kPlanSignature{"__new__", "InputPlan", kPlanPositional, 1, {}};
 
 Result<Object> plan_new(PyTypeObject* type, Slots slots) {
-  if (!PyDateTimeAPI) {
-    PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) return python_error();
-  }
+  ZB_CHECK_OK(ensure_datetime_api());
   ZB_TRY(Object fields, checked(PySequence_Fast(slots[0], "InputPlan() expects a list of field dicts")));
   const Py_ssize_t count = PySequence_Fast_GET_SIZE(fields.get());
   input::Plan plan;

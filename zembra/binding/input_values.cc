@@ -1,11 +1,10 @@
 #include "zembra/binding/input_values.h"
 
-#include <datetime.h>
-
 #include <charconv>
 #include <cstring>
 #include <string>
 
+#include "binding/datetime_api.h"
 #include "binding/imports.h"
 
 namespace zembra::py {
@@ -24,14 +23,6 @@ Result<PyObject*> support(PyObject*& cell, const char* name) {
     cell = function.release();
   }
   return cell;
-}
-
-Status ensure_datetime_api() {
-  if (!PyDateTimeAPI) {
-    PyDateTime_IMPORT;
-    if (!PyDateTimeAPI) return python_error();
-  }
-  return {};
 }
 
 Result<Object> integer_text_to_python(const input::ExactNumber& n) {
