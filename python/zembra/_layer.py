@@ -21,6 +21,7 @@ from django.db import models
 from django.db.models.query import QuerySet
 from django.utils import timezone
 
+from zembra._compiled_queries import RelatedQuery, UniqueQuery
 from zembra._speedups import ColumnLayout, InputPlan, parse_input
 
 __all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows"]
@@ -205,6 +206,7 @@ class ModelResource:
         self._by_name = {f.name: f for f in self.fields}
         self.layout = ColumnLayout([f.column() for f in self.fields], self._missing_keys)
         self._plans: dict[bool, Any] = {}
+        self._queries: dict[tuple, Any] = {}
         self._unique = [f for f in self.fields if not f.read_only and f.relation != "many"
                         and getattr(f.model_field, "unique", False)]
 
@@ -436,6 +438,13 @@ class ModelResource:
             key = values[spec.name]
             if not key_fits(spec.to_field, key, related.db):
                 return _missing_object(spec, key)
+            if lookup == "pk" and not limit:
+                found = self._query(spec, RelatedQuery, related.model._default_manager).get(key)
+                if found is False:
+                    return _missing_object(spec, key)
+                if found is not None:
+                    values[spec.name] = found
+                    return None
             try:
                 values[spec.name] = related.get(**{lookup: key})
             except spec.related_model.DoesNotExist:
@@ -457,14 +466,27 @@ class ModelResource:
 
     def _unique_problem(self, spec: _Field, value, instance) -> tuple[str, str] | None:
         field = spec.model_field
-        others = self.model._default_manager.filter(**{field.name: value})
-        if instance is not None and instance.pk is not None:
-            others = others.exclude(pk=instance.pk)
-        if not others.exists():
+        updating = instance is not None and instance.pk is not None
+        taken = None if updating else self._query(spec, UniqueQuery, _ExactLookup(self.model._default_manager),
+                                                  field).exists(value)
+        if taken is None:
+            others = self.model._default_manager.filter(**{field.name: value})
+            if updating:
+                others = others.exclude(pk=instance.pk)
+            taken = others.exists()
+        if not taken:
             return None
         message = field.error_messages["unique"] % {"model_name": self.model._meta.verbose_name,
                                                      "field_label": field.verbose_name}
         return (message, "unique")
+
+    def _query(self, spec: _Field, kind, *args):
+        """The compiled query of one kind for a field, made on first use."""
+        key = (spec.name, kind)
+        query = self._queries.get(key)
+        if query is None:
+            query = self._queries[key] = kind(*args)
+        return query
 
     def report(self, errors: Mapping[str, list]) -> dict[str, Any]:
         """Errors as ``{name: [(message, code), ...]}`` in the report shape
@@ -629,6 +651,15 @@ def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
     for source, key in pairs:
         grouped.setdefault(source, []).append(key)
     return grouped
+
+
+class _ExactLookup:
+    """What a compiled uniqueness query reads of DRF's UniqueValidator."""
+
+    lookup = "exact"
+
+    def __init__(self, queryset):
+        self.queryset = queryset
 
 
 def key_fits(field: models.Field, key, using: str) -> bool:
