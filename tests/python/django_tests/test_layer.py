@@ -14,7 +14,8 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 from rest_framework import serializers
 
 import zembra
-from django_tests.test_rest_agreement import invalid_bodies, valid_bodies, world  # noqa: F401 (fixture)
+import zembra.rest
+from django_tests.test_rest_agreement import SERIALIZERS, invalid_bodies, valid_bodies, world  # noqa: F401 (fixture)
 from django_tests.testapp.models import Article, Everything, Ticket
 from leakcheck import assert_no_leak
 from zembra.django import ModelResource
@@ -192,6 +193,22 @@ def test_no_leaks(world):
         resource.load(b'{"title": "x", "price": "x"}')
 
     assert_no_leak(call, articles[0], per_round=300)
+
+
+def test_no_leaks_in_the_drf_drop_in(world):
+    serializer = SERIALIZERS["articles"][1]
+    articles = list(Article.objects.prefetch_related("labels"))
+    good, bad = valid_bodies(world)[1], invalid_bodies(world)[9]
+    renderer = zembra.rest.JSONRenderer()
+
+    def call():
+        renderer.render(serializer(articles, many=True).data)
+        for body in (good, bad):
+            checked = serializer(data=body)
+            checked.is_valid()
+            checked.errors
+
+    assert_no_leak(call, articles[0], good, per_round=300)
 
 
 @pytest.mark.database("postgresql")
