@@ -306,6 +306,7 @@ class CompiledInsert:
             else:
                 columns = []
             converters = compiler.get_converters(columns) or None
+        query.objs = []  # the compiler is kept for its converters, not this object
         return fields, sql, returning_params, compiler, converters
 
     def create(self, values):
