@@ -1,4 +1,4 @@
-"""The two queries DRF runs per request input, compiled once.
+"""The queries DRF runs per request input and per created object, compiled once.
 
 DRF's ``UniqueValidator`` asks ``queryset.filter(<field>__exact=value).exists()``
 and its ``PrimaryKeyRelatedField`` asks ``queryset.get(pk=value)``. Building
@@ -10,18 +10,27 @@ parameter; each call then prepares the value as the lookup prepares it and
 runs the same SQL on the same connection's cursor, building the related
 object as ``QuerySet.get`` builds it (``from_db`` after the column
 converters). Anything else answers ``None``: the caller takes DRF's route.
+
+``CompiledInsert`` is ``manager.create(**values)`` for a plain model: the same
+steps ``Model.save`` takes (signals, related-field checks, ``pre_save``, the
+database's preparation of each value, returned columns), with the INSERT's SQL
+built once per database and column set instead of per object.
 """
 
 from __future__ import annotations
 
 import uuid
 
-from django.db import DataError, connections, models
-from django.db.models import QuerySet
+import django
+from django.db import DataError, connections, models, router, transaction
+from django.db.backends.base.operations import BaseDatabaseOperations
+from django.db.models import QuerySet, signals
+from django.db.models.expressions import DatabaseDefault
 from django.db.models.manager import BaseManager
 from django.db.models.query import MAX_GET_RESULTS, ModelIterable
+from django.db.models.sql import InsertQuery
 
-__all__ = ["UniqueQuery", "RelatedQuery"]
+__all__ = ["UniqueQuery", "RelatedQuery", "CompiledInsert"]
 
 _VENDORS = ("sqlite", "postgresql")
 _NO_ROUTE = object()
@@ -216,3 +225,170 @@ class RelatedQuery:
         return self.model.from_db(alias, names, row)
 
 
+
+
+# The save steps below follow Model.save/save_base/_save_table and
+# SQLInsertCompiler.execute_sql of these Django releases; on others the
+# manager's create() runs.
+_SAVE_STEPS_KNOWN = (6, 1) <= django.VERSION[:2] < (6, 2)
+_MODEL_SAVE_METHODS = ("save", "save_base", "_save_table", "_save_parents", "_do_insert", "_is_pk_set",
+                       "_prepare_related_fields_for_save", "_assign_returned_values", "_validate_force_insert",
+                       "_get_pk_val")
+_KEPT_KEYS = 16  # (database, primary key set, returned columns) combinations kept per model
+
+
+def _plain_model(model) -> bool:
+    """Saved by Django's own steps: no save method overridden, one table."""
+    meta = model._meta
+    if meta.parents or meta.proxy or meta.auto_created or meta.order_with_respect_to or meta.pk is None \
+            or len(meta.pk_fields) != 1:
+        return False
+    for klass in model.__mro__:
+        if klass is models.Model:
+            return True
+        if any(name in vars(klass) for name in _MODEL_SAVE_METHODS):
+            return False
+    return False
+
+
+def _plain_placeholder(field) -> bool:
+    """The field's value goes in as one ``%s`` parameter (a binary field's
+    placeholder is the backend's: plain on SQLite and PostgreSQL)."""
+    own = getattr(type(field), "get_placeholder_sql", None)
+    return own is None or own is models.BinaryField.get_placeholder_sql
+
+
+class CompiledInsert:
+    """``model._default_manager.create(**values)`` with the INSERT's SQL
+    compiled once per database, primary-key state and returned columns."""
+
+    def __init__(self, model):
+        meta = model._meta
+        self.model = model
+        self.manager = _plain_manager(model._default_manager)
+        self.usable = (_SAVE_STEPS_KNOWN and self.manager is not None and _plain_model(model)
+                       and type(self.manager).create is models.Manager.create
+                       and _plain_manager(model._base_manager) is not None
+                       and not any(f.has_db_default() or not _plain_placeholder(f) for f in meta.local_concrete_fields))
+        self.reverse_one_to_one = meta._reverse_one_to_one_field_names if self.usable else frozenset()
+        self.by_key = {}
+
+    def _compile(self, obj, alias, pk_set, returning_fields):
+        """(insert fields, sql, returning params, compiler, converters), None
+        where the SQL is not the plain one, or _NO_ROUTE (not kept) where
+        this object's values cannot be prepared."""
+        connection = connections[alias]
+        if connection.vendor not in _VENDORS \
+                or type(connection.ops).binary_placeholder_sql is not BaseDatabaseOperations.binary_placeholder_sql:
+            return None
+        meta = self.model._meta
+        fields = [f for f in meta.local_concrete_fields if not f.generated and (pk_set or f is not meta.auto_field)]
+        if not fields:
+            return None
+        # Django's own SQL for this object; raw: its values as pre_save() left them.
+        query = InsertQuery(self.model)
+        query.insert_values(fields, [obj], raw=True)
+        compiler = query.get_compiler(using=alias)
+        compiler.returning_fields = returning_fields
+        try:
+            [(sql, params)] = compiler.as_sql()
+        except Exception:  # Django's route raises it again, as Django does
+            return _NO_ROUTE
+        returning_params = tuple(compiler.returning_params)
+        if len(params) != len(fields) + len(returning_params) or sql.count("%s") != len(fields):
+            return None
+        converters = None
+        if returning_fields:
+            if connection.features.can_return_columns_from_insert:
+                columns = [f.get_col(meta.db_table) for f in returning_fields]
+            elif isinstance(returning_fields[0], models.AutoField):
+                columns = [returning_fields[0].get_col(meta.db_table)]
+            else:
+                columns = []
+            converters = compiler.get_converters(columns) or None
+        query.objs = []  # the compiler is kept for its converters, not this object
+        return fields, sql, returning_params, compiler, converters
+
+    def create(self, values):
+        """The created object, or None where the manager's create() must run."""
+        if not self.usable or not self.reverse_one_to_one.isdisjoint(values):
+            return None
+        manager = self.manager
+        using = manager._db or router.db_for_write(self.model, **manager._hints)
+        if connections[using].vendor not in _VENDORS:
+            return None
+        obj = self.model(**values)
+        # Model.save(force_insert=True, using=using)
+        obj._prepare_related_fields_for_save(operation_name="save")
+        cls = type(obj)
+        signals.pre_save.send(sender=cls, instance=obj, raw=False, using=using, update_fields=None)
+        with transaction.mark_for_rollback_on_error(using=using):
+            force_insert = obj._validate_force_insert(True)
+            parent_inserted = obj._save_parents(cls, using, None, force_insert)
+            if not self._insert(obj, cls, using):
+                obj._save_table(False, cls, force_insert or parent_inserted, False, using, None)
+        obj._state.db = using
+        obj._state.adding = False
+        signals.post_save.send(sender=cls, instance=obj, created=True, update_fields=None, raw=False, using=using)
+        obj._state.fetch_mode = _FETCH_MODE
+        return obj
+
+    def _insert(self, obj, cls, using) -> bool:
+        """_save_table's INSERT branch on compiled SQL; False (nothing done
+        but pre_save() calls) where a value or column set needs Django's."""
+        meta = cls._meta
+        pk = meta.pk
+        if not obj._is_pk_set(meta) and not isinstance(getattr(obj, pk.attname), DatabaseDefault):
+            setattr(obj, pk.attname, pk.get_pk_value_on_save(obj))
+        pk_set = obj._is_pk_set(meta)
+        connection = connections[using]
+        returning_fields = list(meta.db_returning_fields)
+        can_return = connection.features.can_return_columns_from_insert
+        for field in meta.local_concrete_fields:
+            if field.generated or not (pk_set or field is not meta.auto_field):
+                continue
+            value = field.pre_save(obj, add=True)
+            if hasattr(value, "resolve_expression"):
+                return False
+            if field.db_returning and not can_return and not (pk_set and field is meta.auto_field):
+                returning_fields.remove(field)
+        key = (using, pk_set, tuple(returning_fields))
+        compiled = self.by_key.get(key, _NO_ROUTE)
+        if compiled is _NO_ROUTE:
+            compiled = self._compile(obj, using, pk_set, returning_fields)
+            if compiled is _NO_ROUTE:
+                return False
+            if len(self.by_key) < _KEPT_KEYS:
+                self.by_key[key] = compiled
+        if compiled is None:
+            return False
+        fields, sql, returning_params, compiler, converters = compiled
+        params = []
+        for field in fields:
+            value = field.pre_save(obj, add=True)
+            if hasattr(value, "resolve_expression"):
+                return False
+            value = field.get_db_prep_save(value, connection=connection)
+            if hasattr(value, "as_sql"):  # compiled into the SQL by Django
+                return False
+            params.append(value)
+        params.extend(returning_params)
+        rows = None
+        with connection.cursor() as cursor:
+            cursor.execute(sql, tuple(params))
+            if returning_fields:
+                if can_return:
+                    rows = connection.ops.fetch_returned_rows(cursor, returning_params)
+                elif isinstance(returning_fields[0], models.AutoField):
+                    rows = [(connection.ops.last_insert_id(cursor, meta.db_table, returning_fields[0].column),)]
+        if rows:
+            if converters:
+                rows = list(compiler.apply_converters(rows, converters))
+            obj._assign_returned_values(rows[0], returning_fields)
+        return True
+
+
+try:
+    from django.db.models.query import DEFAULT_FETCH_MODE as _FETCH_MODE
+except ImportError:  # releases without fetch modes take the manager's create() anyway
+    _FETCH_MODE = None

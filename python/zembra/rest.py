@@ -44,7 +44,7 @@ from rest_framework.settings import api_settings
 from rest_framework.utils import html
 from rest_framework.validators import UniqueValidator
 
-from zembra._compiled_queries import RelatedQuery, UniqueQuery
+from zembra._compiled_queries import CompiledInsert, RelatedQuery, UniqueQuery
 from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows
 from zembra._speedups import ColumnLayout, encode_json_plain
 
@@ -130,6 +130,7 @@ class _Compiled:
         self.many_to_many = info_many
         self.nested_writes = any(isinstance(f, serializers.BaseSerializer) or "." in (f.source or "")
                                  for f in self.writable)
+        self.insert = CompiledInsert(self.model)
 
     # -- output ---------------------------------------------------------
 
@@ -551,7 +552,9 @@ class ModelSerializer(serializers.ModelSerializer):
         many_to_many = {name: validated_data.pop(name) for name in list(validated_data)
                         if name in compiled.many_to_many}
         try:
-            instance = model._default_manager.create(**validated_data)
+            instance = compiled.insert.create(validated_data)
+            if instance is None:
+                instance = model._default_manager.create(**validated_data)
         except TypeError:
             raise TypeError(
                 f"Got a `TypeError` when calling `{model.__name__}.{model._default_manager.name}.create()`. "

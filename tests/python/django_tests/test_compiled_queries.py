@@ -14,7 +14,7 @@ from rest_framework.validators import UniqueValidator, qs_exists, qs_filter
 
 import zembra.rest
 from zembra._compiled_queries import RelatedQuery, UniqueQuery
-from django_tests.testapp.models import Article, Author, Ticket
+from django_tests.testapp.models import Article, Author, Everything, Ticket
 
 SLUGS = ["first", "second", "ünï", "x" * 50]
 
@@ -112,3 +112,89 @@ def test_serializer_limited_choices_agree(db, rows):
         assert ours.errors == drf.errors
         if drf.is_valid():
             assert ours.validated_data == drf.validated_data
+
+
+# -- the compiled INSERT of zembra.rest's create() ----------------------------
+
+NOW = "2024-05-01T10:00:00+00:00"
+
+
+def insert_values(rows):
+    """Values for a new object of each model, as a serializer validates them."""
+    import datetime as dt
+    import decimal
+    author = rows["authors"][0]
+    return {
+        Author: {"name": "Lin"},
+        Article: {"title": "new", "slug": "brand-new", "price": decimal.Decimal("3.50"), "author": author,
+                  "happens": dt.datetime.fromisoformat(NOW), "span": dt.timedelta(seconds=90),
+                  "extra": {"a": [1, 2]}, "key": uuid.UUID(int=5), "cover": "files/a.txt"},
+        Ticket: {"id": uuid.UUID(int=99), "article": rows["articles"][0], "note": "n"},
+        Everything: {"title": "t", "body": "b", "count": 1, "big": 2 ** 40, "ratio": 0.5,
+                     "price": decimal.Decimal("1.25"), "day": dt.date(2024, 2, 29), "at": dt.time(1, 2, 3),
+                     "created": dt.datetime.fromisoformat(NOW), "key": uuid.UUID(int=6), "data": None,
+                     "blob": b"\x00\xff", "email": "a@b.co", "site": "https://x.org", "slug": "s",
+                     "ip": "::1"},
+    }
+
+
+def saved(db, call, seen):
+    """The statements a create sends, the signals it sends and the object's state."""
+    seen.clear()
+    with CaptureQueriesContext(db) as queries:
+        obj = call()
+    # An automatic key comes from a sequence (not rolled back on PostgreSQL): set or not.
+    automatic = isinstance(type(obj)._meta.pk, models.AutoField)
+    state = {k: (v is not None if automatic and k == "id" else v) for k, v in obj.__dict__.items() if k != "_state"}
+    sql = [q["sql"] for q in queries.captured_queries]
+    return sql, list(seen), state, \
+        (obj._state.db, obj._state.adding, obj._state.fetch_mode)
+
+
+@pytest.fixture
+def signals_seen():
+    from django.db.models import signals
+    seen = []
+
+    def record(signal, sender, instance, **kwargs):
+        seen.append((signal is signals.pre_save, sender, instance.pk is None, sorted(kwargs.items())))
+
+    for signal in (signals.pre_save, signals.post_save):
+        signal.connect(record, weak=False)
+    yield seen
+    for signal in (signals.pre_save, signals.post_save):
+        signal.disconnect(record)
+
+
+@pytest.mark.parametrize("model", [Author, Article, Ticket, Everything])
+def test_insert_is_the_managers_create(db, rows, signals_seen, monkeypatch, model):
+    """The same statement, signals and object state as manager.create(), on a
+    fresh compile and on the kept one; an expression value takes Django's route."""
+    import datetime as dt
+    from django.utils import timezone
+    from zembra._compiled_queries import CompiledInsert
+    monkeypatch.setattr(timezone, "now", lambda: dt.datetime(2024, 1, 2, 3, 4, 5, 6, tzinfo=dt.timezone.utc))
+    values = insert_values(rows)[model]
+    insert = CompiledInsert(model)
+    assert insert.usable
+    for _ in range(2):
+        for given in (values, {**values, **({"happens": models.Value(timezone.now(), output_field=models.DateTimeField())} if model is Article else {})}):
+            results = []
+            for call in (lambda: insert.create(dict(given)), lambda: model._default_manager.create(**given)):
+                with transaction.atomic():
+                    results.append(saved(db, call, signals_seen))
+                    transaction.set_rollback(True)
+            assert results[0] == results[1]
+    assert [compiled is not None for compiled in insert.by_key.values()] == [True]
+
+
+def test_insert_keeps_djangos_route(db, monkeypatch):
+    from zembra._compiled_queries import CompiledInsert
+    # A model that saves its own way, and a manager with its own create().
+    monkeypatch.setattr(Author, "save", lambda self, *args, **kwargs: None, raising=False)
+    assert not CompiledInsert(Author).usable
+    monkeypatch.undo()
+    creating = type("Creating", (models.Manager,), {"create": lambda self, **kwargs: None})()
+    creating.model = Author
+    monkeypatch.setattr(Author._meta, "default_manager", creating)
+    assert not CompiledInsert(Author).usable
