@@ -12,6 +12,7 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 from rest_framework import serializers
 from rest_framework.validators import UniqueValidator, qs_exists, qs_filter
 
+import zembra._compiled_queries
 import zembra.rest
 from zembra._compiled_queries import RelatedQuery, UniqueQuery
 from django_tests.testapp.models import Article, Author, Everything, Ticket
@@ -176,6 +177,8 @@ def test_insert_is_the_managers_create(db, rows, signals_seen, monkeypatch, mode
     monkeypatch.setattr(timezone, "now", lambda: dt.datetime(2024, 1, 2, 3, 4, 5, 6, tzinfo=dt.timezone.utc))
     values = insert_values(rows)[model]
     insert = CompiledInsert(model)
+    if not zembra._compiled_queries._SAVE_STEPS_KNOWN:
+        pytest.skip("this Django release saves through manager.create()")
     assert insert.usable
     for _ in range(2):
         for given in (values, {**values, **({"happens": models.Value(timezone.now(), output_field=models.DateTimeField())} if model is Article else {})}):
