@@ -10,7 +10,7 @@ import msgspec
 import pydantic
 
 from harness import compare
-from shapes import OFFSETS, ZONES, datetimes, realistic_records
+from shapes import OFFSETS, ZONES, datetimes, realistic_records, zone_calls
 from zembra_core import Field, Schema, serialize, serialize_many
 
 N = 10_000
@@ -96,17 +96,6 @@ def run():
     results.extend(run_datetimes())
     results.append(run_realistic())
     return results
-
-
-def zone_calls(zones, stamps):
-    """For zones that are not fixed offsets, the one utcoffset() call each
-    value needs (a native map over the zone's own method): with the UTC time,
-    the floor of these records."""
-    if all(isinstance(z, dt.timezone) for z in zones):
-        return {}
-    tzs = [t.tzinfo for t in stamps]
-    method = type(zones[0]).utcoffset
-    return {"floor part: one utcoffset() call per value": lambda: list(map(method, tzs, stamps))}
 
 
 def run_datetimes():

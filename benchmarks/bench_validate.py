@@ -11,7 +11,7 @@ import pydantic
 from annotated_types import Ge, Le, MaxLen, MinLen
 
 from harness import compare
-from shapes import OFFSETS, UTC, ZONES, datetimes, realistic_records
+from shapes import OFFSETS, UTC, ZONES, datetimes, realistic_records, zone_calls
 from zembra_core import Field, Schema, validate, validate_many
 
 N = 10_000
@@ -136,17 +136,6 @@ def run():
 
 class MStamp(msgspec.Struct):
     created: dt.datetime
-
-
-def zone_calls(zones, stamps):
-    """For zones that are not fixed offsets, the one utcoffset() call each
-    value needs (a native map over the zone's own method): with the UTC time,
-    the floor of these records."""
-    if all(isinstance(z, dt.timezone) for z in zones):
-        return {}
-    tzs = [t.tzinfo for t in stamps]
-    method = type(zones[0]).utcoffset
-    return {"floor part: one utcoffset() call per value": lambda: list(map(method, tzs, stamps))}
 
 
 def run_datetimes():

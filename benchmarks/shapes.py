@@ -18,6 +18,17 @@ def datetimes(n, zones):
     return [(base + dt.timedelta(minutes=53 * i)).replace(tzinfo=zones[i % len(zones)]) for i in range(n)]
 
 
+def zone_calls(zones, stamps):
+    """For zones that are not fixed offsets, the one utcoffset() call each
+    value needs (a native map over the zone's own method): with the UTC time,
+    the floor of these records."""
+    if all(isinstance(z, dt.timezone) for z in zones):
+        return {}
+    tzs = [t.tzinfo for t in stamps]
+    method = type(zones[0]).utcoffset
+    return {"floor part: one utcoffset() call per value": lambda: list(map(method, tzs, stamps))}
+
+
 def realistic_records(n):
     """name, int, float, bool, Decimal, UUID, datetime in one of four offsets,
     date, list, bytes."""
