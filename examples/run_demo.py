@@ -249,6 +249,18 @@ class Sampler:
 SERIAL = itertools.count(1)  # shared by every API and table: every created sku is new
 
 
+def time_cases(sampler, cases, names, width, seconds, rounds):
+    """Times each (key, label, method, path, body_for) case on every API in
+    ``names``, printing a line per case; returns (key, label, times) rows."""
+    rows = []
+    for key, label, method, path, body_for in cases:
+        times = sampler.times(method, path, body_for, seconds, rounds)
+        rows.append((key, label, times))
+        print(f"  {label:{width}} " + "  ".join(f"{name} {times[name][0] * 1e3:7.2f} ms" for name in names),
+              flush=True)
+    return rows
+
+
 def compare(sampler, product, seconds, rounds):
     serial = SERIAL
     cases = [
@@ -259,13 +271,7 @@ def compare(sampler, product, seconds, rounds):
         ("stats", "stats", "GET", "/stats/", lambda: None),
     ]
     print(f"\n== zembra against DRF through waitress ({seconds:g} s per endpoint and API)")
-    rows = []
-    for key, label, method, path, body_for in cases:
-        times = sampler.times(method, path, body_for, seconds, rounds)
-        rows.append((key, label, times))
-        print(f"  {label:22} " + "  ".join(f"{name} {times[name][0] * 1e3:7.2f} ms" for name in APIS),
-              flush=True)
-    return rows
+    return time_cases(sampler, cases, APIS, 22, seconds, rounds)
 
 
 def viewset_tour(client, product):
@@ -323,13 +329,7 @@ def compare_viewsets(sampler, product, seconds, rounds):
         ("invalid", "create, invalid (400)", "POST", "/products/", lambda: invalid_product(product["category"])),
     ]
     print(f"\n== One ModelViewSet through waitress ({seconds:g} s per request kind and serializer)")
-    rows = []
-    for key, label, method, path, body_for in cases:
-        times = sampler.times(method, path, body_for, seconds, rounds)
-        rows.append((key, label, times))
-        print(f"  {label:40} " + "  ".join(f"{name} {times[name][0] * 1e3:7.2f} ms" for name in VIEWSETS),
-              flush=True)
-    return rows
+    return time_cases(sampler, cases, VIEWSETS, 40, seconds, rounds)
 
 
 def viewset_table(rows):

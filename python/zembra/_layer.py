@@ -32,37 +32,24 @@ _IP_VALIDATORS = (dj_validators.validate_ipv46_address, dj_validators.validate_i
                   dj_validators.validate_ipv6_address)
 
 
+# In order: a subclass comes before its base (AutoField is not an IntegerField).
+_KINDS_BY_CLASS = (
+    (models.BooleanField, "bool"), (models.DecimalField, "decimal"), (models.FloatField, "float"),
+    ((models.IntegerField, models.AutoField), "int"), (models.DurationField, "duration"),
+    (models.DateTimeField, "datetime"), (models.DateField, "date"), (models.TimeField, "time"),
+    (models.UUIDField, "uuid"), (models.JSONField, "json"), (models.BinaryField, "bytes"),
+    (models.FileField, "file"),
+    ((models.CharField, models.TextField, models.GenericIPAddressField, models.FilePathField), "str"),
+)
+
+
 def _output_kind(field: models.Field) -> str:
     """The column kind of a concrete, non-relation model field."""
     if isinstance(field, models.GeneratedField):
         return _output_kind(field.output_field)
-    if isinstance(field, models.BooleanField):
-        return "bool"
-    if isinstance(field, models.DecimalField):
-        return "decimal"
-    if isinstance(field, models.FloatField):
-        return "float"
-    if isinstance(field, (models.IntegerField, models.AutoField)):
-        return "int"
-    if isinstance(field, models.DurationField):
-        return "duration"
-    if isinstance(field, models.DateTimeField):
-        return "datetime"
-    if isinstance(field, models.DateField):
-        return "date"
-    if isinstance(field, models.TimeField):
-        return "time"
-    if isinstance(field, models.UUIDField):
-        return "uuid"
-    if isinstance(field, models.JSONField):
-        return "json"
-    if isinstance(field, models.BinaryField):
-        return "bytes"
-    if isinstance(field, models.FileField):
-        return "file"
-    if isinstance(field, (models.CharField, models.TextField, models.GenericIPAddressField,
-                          models.FilePathField)):
-        return "str"
+    for classes, kind in _KINDS_BY_CLASS:
+        if isinstance(field, classes):
+            return kind
     by_type = {"AutoField": "int", "BigAutoField": "int", "SmallAutoField": "int", "IntegerField": "int",
                "BigIntegerField": "int", "SmallIntegerField": "int", "PositiveIntegerField": "int",
                "PositiveBigIntegerField": "int", "PositiveSmallIntegerField": "int", "CharField": "str",
