@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "text/datetime.h"
+#include "pure/text/datetime.h"
 
 using namespace zembra;
 using namespace zembra::text;

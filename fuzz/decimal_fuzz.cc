@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/decimal.h"
+#include "pure/text/decimal.h"
 
 using namespace zembra;
 using namespace zembra::text;

@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "zembra/input/network.h"
-#include "zembra/input/number_text.h"
-#include "zembra/input/request.h"
-#include "zembra/input/temporal.h"
-#include "zembra/input/unicode.h"
+#include "pure/input/network.h"
+#include "pure/input/number_text.h"
+#include "pure/input/request.h"
+#include "pure/input/temporal.h"
+#include "pure/input/unicode.h"
 
 using namespace zembra::input;
 

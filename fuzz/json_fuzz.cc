@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "text/json.h"
+#include "pure/text/json.h"
 
 using zembra::JsonArray;
 using zembra::JsonBigInt;

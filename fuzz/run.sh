@@ -10,13 +10,13 @@ if ! command -v clang++ >/dev/null 2>&1; then
 fi
 mkdir -p fuzz/bin
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-       -Izembra-core/src -I.)
+       -Isrc)
 declare -A sources=(
-  [decimal]="zembra-core/src/text/decimal.cc"
-  [uuid]="zembra-core/src/text/uuid.cc"
-  [datetime]="zembra-core/src/text/datetime.cc"
-  [json]="zembra-core/src/text/json.cc zembra-core/src/model/json_value.cc"
-  [input]="$(echo zembra/input/*.cc)"
+  [decimal]="src/pure/text/decimal.cc"
+  [uuid]="src/pure/text/uuid.cc"
+  [datetime]="src/pure/text/datetime.cc"
+  [json]="src/pure/text/json.cc src/pure/model/json_value.cc"
+  [input]="$(echo src/pure/input/*.cc)"
 )
 for name in decimal uuid datetime json input; do
   echo "== $name: building"

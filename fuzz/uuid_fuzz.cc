@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "text/uuid.h"
+#include "pure/text/uuid.h"
 
 using namespace zembra;
 using namespace zembra::text;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes zembra-core/src/analytics/unicode_alphabetic.cc from DerivedCoreProperties.txt.
+"""Writes src/pure/analytics/unicode_alphabetic.cc from DerivedCoreProperties.txt.
 
 The name check treats a character as a letter when it has the Unicode
 property Alphabetic. This script turns the property's ranges into a sorted,
@@ -19,7 +19,7 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 DEFAULT_INPUT = pathlib.Path("/usr/share/unicode/DerivedCoreProperties.txt")
-DEFAULT_OUTPUT = ROOT / "zembra-core/src/analytics/unicode_alphabetic.cc"
+DEFAULT_OUTPUT = ROOT / "src/pure/analytics/unicode_alphabetic.cc"
 
 LINE = re.compile(r"^([0-9A-F]{4,6})(?:\.\.([0-9A-F]{4,6}))?\s*;\s*(\w+)\s*(?:#.*)?$")
 VERSION = re.compile(r"^#\s*DerivedCoreProperties-(\d+\.\d+\.\d+)\.txt")

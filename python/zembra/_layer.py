@@ -22,6 +22,7 @@ from django.db.models.query import QuerySet
 from django.utils import timezone
 
 from zembra._compiled_queries import RelatedQuery, UniqueQuery
+from zembra._row_readers import has_plain_query, plan_for, time_zone_allows
 from zembra._speedups import ColumnLayout, InputPlan, parse_input
 
 __all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows"]
@@ -583,12 +584,9 @@ def _with_many(rows, specs, key_at: int, using: str) -> list[tuple]:
 
 def _cursor_rows(model, queryset: QuerySet, specs):
     """(rows, plan) straight from the cursor, or None where only Django's own
-    converters can read the columns (zembra.django decides, as for its
-    query set route)."""
+    converters can read the columns (the same readers as the queryset route)."""
     from django.core.exceptions import EmptyResultSet
     from django.db.models.sql.compiler import SQLCompiler
-
-    from zembra import django as route  # imports this module: looked up at call time
 
     plain = [s for s in specs if s.relation != "many"]
     attributes = [s.attribute for s in plain]
@@ -599,10 +597,10 @@ def _cursor_rows(model, queryset: QuerySet, specs):
         attributes.append(model._meta.pk.attname)
         fields.append(model._meta.pk)
     rows_query = queryset.values_list(*attributes)
-    if not route._has_plain_query(queryset, rows_query):
+    if not has_plain_query(queryset, rows_query):
         return None
     compiler = rows_query.query.get_compiler(using=rows_query.db)
-    if type(compiler) is not SQLCompiler or not route._time_zone_allows(compiler.connection):
+    if type(compiler) is not SQLCompiler or not time_zone_allows(compiler.connection):
         return None
     try:
         sql, params = compiler.as_sql()
@@ -612,7 +610,7 @@ def _cursor_rows(model, queryset: QuerySet, specs):
         return [], tuple(0 for _ in specs)
     if not _selects(compiler, fields):
         return None
-    plan = route._plan(("layer", model, rows_query.db, tuple(fields)), compiler, fields)
+    plan = plan_for(("layer", model, rows_query.db, tuple(fields)), compiler, fields)
     if plan is None:
         return None
     with compiler.connection.cursor() as cursor:

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "analytics/risk.h"
+#include "pure/analytics/risk.h"
 #include "check.h"
 
 using namespace zembra::analytics;

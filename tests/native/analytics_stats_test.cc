@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "analytics/stats.h"
+#include "pure/analytics/stats.h"
 #include "check.h"
 
 using namespace zembra::analytics;

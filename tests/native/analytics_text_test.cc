@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
-#include "analytics/ids.h"
-#include "analytics/names.h"
-#include "analytics/unicode_alphabetic.h"
+#include "pure/analytics/ids.h"
+#include "pure/analytics/names.h"
+#include "pure/analytics/unicode_alphabetic.h"
 #include "check.h"
 
 using namespace zembra::analytics;

@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "check.h"
-#include "zembra/input/json_document.h"
-#include "zembra/input/network.h"
-#include "zembra/input/number_text.h"
-#include "zembra/input/temporal.h"
+#include "pure/input/json_document.h"
+#include "pure/input/network.h"
+#include "pure/input/number_text.h"
+#include "pure/input/temporal.h"
 
 using namespace zembra::input;
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "check.h"
-#include "zembra/json_writer/json_text.h"
+#include "pure/json_writer/json_text.h"
 
 using namespace zembra;
 

@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "check.h"
-#include "parallel/algorithm/fold.h"
-#include "parallel/algorithm/map.h"
-#include "parallel/algorithm/sort.h"
-#include "parallel/global_pool.h"
-#include "parallel/join.h"
-#include "parallel/pool.h"
-#include "parallel/pool_error.h"
+#include "pure/parallel/algorithm/fold.h"
+#include "pure/parallel/algorithm/map.h"
+#include "pure/parallel/algorithm/sort.h"
+#include "pure/parallel/global_pool.h"
+#include "pure/parallel/join.h"
+#include "pure/parallel/pool.h"
+#include "pure/parallel/pool_error.h"
 
 using namespace zembra::parallel;
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "check.h"
-#include "parallel/cgroup_quota.h"
-#include "parallel/thread_count.h"
+#include "pure/parallel/cgroup_quota.h"
+#include "pure/parallel/thread_count.h"
 
 using namespace zembra::parallel;
 namespace fs = std::filesystem;

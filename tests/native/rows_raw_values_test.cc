@@ -6,10 +6,10 @@
 #include <string>
 
 #include "check.h"
-#include "text/json.h"
-#include "zembra/json_writer/json_rewrite.h"
-#include "zembra/json_writer/typed_values.h"
-#include "zembra/rows/raw_values.h"
+#include "pure/text/json.h"
+#include "pure/json_writer/json_rewrite.h"
+#include "pure/json_writer/typed_values.h"
+#include "pure/rows/raw_values.h"
 
 using namespace zembra;
 

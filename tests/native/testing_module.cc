@@ -4,12 +4,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "binding/frame.h"
-#include "binding/module_builder.h"
-#include "binding/panic.h"
-#include "common/fault.h"
-#include "parallel/algorithm/map.h"
-#include "parallel/global_pool.h"
+#include "binding/core/frame.h"
+#include "binding/core/module_builder.h"
+#include "binding/core/panic.h"
+#include "pure/common/fault.h"
+#include "pure/parallel/algorithm/map.h"
+#include "pure/parallel/global_pool.h"
 
 namespace zembra::py {
 namespace {

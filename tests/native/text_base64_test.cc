@@ -2,7 +2,7 @@
 #include <string>
 
 #include "check.h"
-#include "text/base64.h"
+#include "pure/text/base64.h"
 
 using zembra::Buffer;
 using namespace zembra::text;

@@ -1,4 +1,4 @@
-#include "text/datetime.h"
+#include "pure/text/datetime.h"
 
 #include <optional>
 #include <string>

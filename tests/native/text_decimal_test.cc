@@ -2,7 +2,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "text/decimal.h"
+#include "pure/text/decimal.h"
 
 using zembra::Buffer;
 using zembra::Decimal;

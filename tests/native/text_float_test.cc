@@ -8,7 +8,7 @@
 #include <string>
 
 #include "check.h"
-#include "text/float_text.h"
+#include "pure/text/float_text.h"
 
 using namespace zembra;
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "check.h"
-#include "text/json.h"
+#include "pure/text/json.h"
 
 using zembra::JsonArray;
 using zembra::JsonBigInt;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "check.h"
-#include "text/uuid.h"
+#include "pure/text/uuid.h"
 
 using zembra::Buffer;
 using zembra::Uuid;

@@ -12,8 +12,8 @@
 #include <random>
 
 #include "check.h"
-#include "validation/code_points.h"
-#include "validation/rules.h"
+#include "pure/validation/code_points.h"
+#include "pure/validation/rules.h"
 
 // Counts heap allocations so the tests can assert that passing values cost none.
 static long g_allocations = 0;

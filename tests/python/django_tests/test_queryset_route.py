@@ -16,6 +16,7 @@ from django.db.models.expressions import Col
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import zembra
+import zembra._row_readers as readers
 import zembra.django as zdj
 import zembra_django as zd
 from django_tests.standins import StandinField, standin_model
@@ -182,7 +183,7 @@ def test_fallbacks_of_the_query(db, spy, make, expected):
 
 @pytest.mark.parametrize("case", ["custom field", "json decoder", "time zone", "vendor", "refused value"])
 def test_fallbacks_of_fields_and_settings(db, spy, monkeypatch, case):
-    zdj._plans.clear()
+    readers._plans.clear()
     if case == "custom field":
         Customised.objects.create(name="MiXeD")
         qs, schema = Customised.objects.all(), zd.ModelSchema(Customised)
@@ -208,7 +209,7 @@ def test_fallbacks_of_fields_and_settings(db, spy, monkeypatch, case):
     if case == "time zone" and db.vendor == "postgresql":
         expected = "native"  # the database converts; the cursor's values are those of values_list()
     assert check_routes(qs, schema, spy) == [expected] * 2
-    zdj._plans.clear()
+    readers._plans.clear()
     if case == "time zone":
         for name in ("timezone", "timezone_name"):
             connections[db.alias].__dict__.pop(name, None)
@@ -284,7 +285,7 @@ def sqlite_decimal(raw, digits, places):
        digits=st.integers(1, 40), places=st.integers(0, 32))
 def test_sqlite_decimal_reader(raw, digits, places):
     schema = zd.ModelSchema(standin_model(StandinField("d", "DecimalField", max_digits=digits, decimal_places=places)))
-    plan = ((zdj._DECIMAL, digits, places),)
+    plan = ((readers.DECIMAL, digits, places),)
     reference = outcome(lambda: sqlite_decimal(raw, digits, places))
     for native, route in [(zembra._speedups._queryset_records, zd.serialize_values_list),
                           (zembra._speedups._queryset_json, zembra.serialize_values_list_json)]:
@@ -319,7 +320,7 @@ def check_reader(raw, schema, plan, converted):
        digits=st.integers(1, 40), places=st.integers(0, 32))
 def test_sqlite_decimal_reader(raw, digits, places):
     schema = zd.ModelSchema(standin_model(StandinField("d", "DecimalField", max_digits=digits, decimal_places=places)))
-    check_reader(raw, schema, ((zdj._DECIMAL, digits, places),), lambda: sqlite_decimal(raw, digits, places))
+    check_reader(raw, schema, ((readers.DECIMAL, digits, places),), lambda: sqlite_decimal(raw, digits, places))
 
 
 strict_json = st.recursive(
@@ -353,7 +354,7 @@ def json_texts(draw):
 def test_json_reader(case, null):
     text, strict = case
     schema = zd.ModelSchema(standin_model(StandinField("j", "JSONField", null=null)))
-    taken = check_reader(text, schema, (zdj._JSON_TEXT,), lambda: JSONField().from_db_value(text, None, connection))
+    taken = check_reader(text, schema, (readers.JSON_TEXT,), lambda: JSONField().from_db_value(text, None, connection))
     assert taken or not strict
 
 
@@ -362,13 +363,13 @@ def test_json_reader(case, null):
        | st.text("0123456789abcdefABCDEF-+_ {}g", min_size=30, max_size=36))
 def test_uuid_reader(text):
     schema = zd.ModelSchema(standin_model(StandinField("u", "UUIDField")))
-    taken = check_reader(text, schema, (zdj._UUID_HEX,), lambda: uuid.UUID(text))
+    taken = check_reader(text, schema, (readers.UUID_HEX,), lambda: uuid.UUID(text))
     assert taken == (len(text) == 32 and all(c in "0123456789abcdefABCDEF" for c in text))
 
 
 # Sample's columns as SQLite hands them over, and the readers for them.
-SQLITE_PLAN = (zdj._RAW,) * 5 + ((zdj._DECIMAL, 8, 2), (zdj._DECIMAL, 5, 0), (zdj._DECIMAL, 40, 30)) + (
-    zdj._BOOL, zdj._DATE, zdj._TIME, zdj._DATETIME, zdj._UUID_HEX, zdj._JSON_TEXT, zdj._RAW)
+SQLITE_PLAN = (readers.RAW,) * 5 + ((readers.DECIMAL, 8, 2), (readers.DECIMAL, 5, 0), (readers.DECIMAL, 40, 30)) + (
+    readers.BOOL, readers.DATE, readers.TIME, readers.DATETIME, readers.UUID_HEX, readers.JSON_TEXT, readers.RAW)
 RAW_ROW = ("é", "b", 1, 2**40, 1.5, 12.3, 7, 0.1, True, dt.date(2024, 5, 1), dt.time(1, 2), dt.datetime(2024, 5, 1, 2),
            "a" * 32, '{"b": [1, {"c": "d"}], "a": 1e2}', b"\x00\xff")
 NULL_ROW = (None,) * 15

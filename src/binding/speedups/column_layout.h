@@ -1,0 +1,68 @@
+// The column layout of the model layer: for each output key, the attribute
+// to read and the kind that says how its value is written.
+//
+// A layout is compiled once from a list of column descriptions (made by
+// zembra.django.ModelResource from a model's fields) and then turns model
+// instances, or values_list() rows, into JSON-ready dicts or JSON bytes.
+// Keys come out in column order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "binding/core/error.h"
+#include "pure/django_model/field_kind.h"
+
+namespace zembra::py {
+
+enum class ColumnKind : std::uint8_t {
+  Str,       // text (str() for anything else)
+  Int,       // int() of the value
+  Float,     // float() of the value
+  Bool,      // truth value
+  Decimal,   // plain decimal text, at the column's places when given
+  Date,      // the typed route's text forms
+  Time,
+  DateTime,
+  Uuid,
+  Bytes,     // Base64 of bytes, bytearray or any buffer
+  Json,      // the value as it is
+  Duration,  // django.utils.duration.duration_string
+  File,      // a file field's stored name; null when empty
+  Many,      // the keys of a prefetched to-many relation, as a list
+};
+
+struct Column {
+  Object key;          // the output key
+  Object attribute;    // interned: the attribute (or dict key) to read
+  std::string key_json;  // "key": as JSON text
+  ColumnKind kind = ColumnKind::Str;
+  int decimal_places = -1;  // Decimal: rescale when >= 0
+  // DateTime and Time: isoformat()'s text ("Z" for UTC, microseconds in six
+  // digits) instead of the typed route's.
+  bool iso = false;
+  // The descriptor the Django module's conversions take for the typed kinds.
+  django::FieldDescriptor descriptor;
+  // Many: the prefetch cache's name, the key attribute of each related
+  // object and the kind of that key.
+  Object cache_name;
+  Object item_attribute;
+  ColumnKind item_kind = ColumnKind::Int;
+  django::FieldDescriptor item_descriptor;
+};
+
+struct ColumnLayoutObject {
+  PyObject_HEAD
+  std::vector<Column> columns;
+  // Called as missing(instance, key) for a to-many column whose objects
+  // were not prefetched; returns the keys or raises.
+  PyObject* missing;
+};
+
+PyTypeObject* column_layout_type();
+
+// The module function encode_json_plain (plain_encode.cc).
+extern PyMethodDef kEncodeJsonPlainDef;
+
+}  // namespace zembra::py

@@ -1,0 +1,44 @@
+// The output of the JSON encoders: one growing buffer that every writer
+// appends to, made into a bytes object once the whole text is written.
+#pragma once
+
+#include <memory>
+
+#include "binding/core/error.h"
+#include "pure/common/buffer.h"
+
+namespace zembra::py {
+
+// Writes a str object (a subclass too: its own code points, as the json
+// module reads them) as a JSON string. True when it holds a surrogate.
+bool write_str_object(PyObject* text, Buffer& out);
+
+// Makes room at once for count - 1 more items about as long as the first
+// (a little more), instead of growing the buffer step by step.
+void reserve_like_first(Buffer& out, std::size_t first_size, Py_ssize_t count);
+
+class JsonOutput {
+ public:
+  // Takes the calling thread's spare buffer when it is free: its pages are
+  // already in place, which spares a large text most of its page faults.
+  JsonOutput();
+  // Gives the buffer back, unless it grew beyond what a thread keeps.
+  ~JsonOutput();
+  JsonOutput(const JsonOutput&) = delete;
+  JsonOutput& operator=(const JsonOutput&) = delete;
+
+  Buffer& buffer() { return *buffer_; }
+  // Records that the text holds a surrogate written by write_str_object.
+  void note_surrogates(bool any) { surrogates_ |= any; }
+
+  // The text as bytes. A text with surrogates has no UTF-8 form: it is
+  // decoded back into the str the json module would have returned, and the
+  // codec's own UnicodeEncodeError for that str is raised.
+  Result<Object> finish() const;
+
+ private:
+  std::unique_ptr<Buffer> buffer_;
+  bool surrogates_ = false;
+};
+
+}  // namespace zembra::py
