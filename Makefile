@@ -27,10 +27,11 @@ $(STAMP): $(PY) requirements/test.txt
 
 venv: $(STAMP)
 
-# Optimised release build, installed into the virtual environment.
+# Optimised release build, installed into the virtual environment. Its own
+# build folder, kept between runs, apart from the one of a plain `pip install .`.
 build: $(STAMP)
 	CMAKE_GENERATOR="$(GENERATOR)" CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) \
-	  $(PIP) install -q --no-build-isolation --no-deps .
+	  $(PIP) install -q --no-build-isolation --no-deps --config-settings=build-dir=build/release .
 
 demo: build
 	$(PY) examples/run_demo.py

@@ -2,8 +2,11 @@
 
 from __future__ import annotations
 
-import decimal
-from typing import Any
+from zembra._requires import require
+
+require("django", "zembra.django", "django")
+
+from typing import Any  # noqa: E402  (after the check of what this module needs)
 
 from django.core.exceptions import EmptyResultSet
 from django.db.models.query import ModelIterable, QuerySet

@@ -22,7 +22,12 @@ serializer-level validators) still runs, as DRF runs it.
 
 from __future__ import annotations
 
-import copy
+from zembra._requires import require
+
+require("django", "zembra.rest", "rest")
+require("rest_framework", "zembra.rest", "rest")
+
+import copy  # noqa: E402  (after the check of what this module needs)
 import datetime
 import traceback
 import types

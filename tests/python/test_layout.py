@@ -4,6 +4,8 @@ import circle."""
 
 import ast
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -70,3 +72,17 @@ def test_no_import_circle(package):
 
     for name in sorted(graph):
         visit(name, [])
+
+
+@pytest.mark.parametrize("module, blocked, extra", [
+    ("zembra.rest", "rest_framework", "rest"),
+    ("zembra.rest", "django", "rest"),
+    ("zembra.django", "django", "django"),
+])
+def test_a_missing_extra_is_named(module, blocked, extra):
+    code = (f"import sys; sys.modules[{blocked!r}] = None\n"
+            f"try:\n    import {module}\nexcept ModuleNotFoundError as e:\n    print(e.name, '|', e)\n")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    name, _, message = done.stdout.strip().partition(" | ")
+    assert (name, done.returncode) == (blocked, 0), done.stderr
+    assert message.endswith(f"pip install 'zembra[{extra}]'"), message

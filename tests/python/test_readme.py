@@ -1,8 +1,10 @@
-"""Every Python block of the README runs as written.
+"""Every Python block of the README runs as a reader would paste it.
 
 A block whose first line is a comment naming a file (`# myapp/views.py`)
-becomes that file of a small Django project; the others run as scripts.
-The project's views are then called through Django's test client."""
+becomes that file of a small Django project; `# myapp/listings.py
+(continued)` appends to the file an earlier block began. The others run as
+scripts, each on its own. The project's views are then called through
+Django's test client; nothing the blocks use is defined by the test."""
 
 import pathlib
 import re
@@ -14,7 +16,7 @@ import pytest
 
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 BLOCKS = re.findall(r"```python\n(.*?)```", README.read_text(), re.S)
-FILE_BLOCK = re.compile(r"# ([\w/]+\.py)\n")
+FILE_BLOCK = re.compile(r"# ([\w/]+\.py)( \(continued\))?\n")
 
 DRIVER = textwrap.dedent('''
     import json
@@ -66,13 +68,21 @@ DRIVER = textwrap.dedent('''
     assert made.status_code == 201 and made.json()["tags"] == [], made.content
     assert post("/api/articles/", {**body, "slug": "second"}).json() == {
         "slug": ["article with this slug already exists."]}
+    Article.objects.create(title="Draft", slug="draft", price="1", author=ada)
+    rows = client.get("/listings/rows/").json()
+    assert [(r["slug"], r["price"], r["published"]) for r in rows] == [
+        ("hello", "9.90", "2024-05-01"), ("second", "9.90", "2024-05-01"), ("draft", "1.00", None)], rows
+    published = client.get("/listings/published/").json()
+    assert sorted(r["slug"] for r in published) == ["hello", "second"], published
     print("ok")
 ''')
 
 URLS = textwrap.dedent('''
     from django.urls import path
-    from myapp import api, views
+    from myapp import api, listings, views
     urlpatterns = [
+        path("listings/rows/", listings.article_rows),
+        path("listings/published/", listings.published_articles),
         path("articles/", views.article_create),
         path("articles/all/", views.article_list),
         path("articles/<int:pk>/", views.article_detail),
@@ -98,6 +108,11 @@ def test_django_quick_start_runs(tmp_path):
     (tmp_path / "myapp").mkdir()
     (tmp_path / "myapp" / "__init__.py").write_text("")
     (tmp_path / "urls.py").write_text(URLS)
+    texts = {}
     for block in files:
-        (tmp_path / FILE_BLOCK.match(block).group(1)).write_text(block)
+        name, continued = FILE_BLOCK.match(block).groups()
+        assert (name in texts) == bool(continued), f"{name}: a continued block must follow its file's first block"
+        texts[name] = texts.get(name, "") + block
+    for name, text in texts.items():
+        (tmp_path / name).write_text(text)
     assert run(DRIVER, tmp_path).strip().endswith("ok")
