@@ -280,23 +280,6 @@ def sqlite_decimal(raw, digits, places):
     return DatabaseOperations(None).get_decimalfield_converter(column)(raw, column, None)
 
 
-@settings(max_examples=500, deadline=None)
-@given(raw=st.floats() | st.integers(-2**63, 2**63 - 1) | st.sampled_from([0.125, 0.375, -0.0, 2.5e-16, 5e-324]),
-       digits=st.integers(1, 40), places=st.integers(0, 32))
-def test_sqlite_decimal_reader(raw, digits, places):
-    schema = zd.ModelSchema(standin_model(StandinField("d", "DecimalField", max_digits=digits, decimal_places=places)))
-    plan = ((readers.DECIMAL, digits, places),)
-    reference = outcome(lambda: sqlite_decimal(raw, digits, places))
-    for native, route in [(zembra._speedups._queryset_records, zd.serialize_values_list),
-                          (zembra._speedups._queryset_json, zembra.serialize_values_list_json)]:
-        ours = native([(raw,)], schema, plan)
-        if reference[0] != "ok":
-            assert ours is None  # Django raises: the values_list route must run
-        else:
-            expected = outcome(lambda: route([(reference[1],)], schema))
-            assert ours is None if expected[0] != "ok" else ours == expected[1]
-
-
 def check_reader(raw, schema, plan, converted):
     """The native steps give what the routes give for Django's value, or
     None (the values_list route then runs) where Django or the route fails;
