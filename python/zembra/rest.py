@@ -46,7 +46,7 @@ from rest_framework import fields as drf
 from rest_framework.exceptions import ErrorDetail, ValidationError
 from rest_framework.fields import SkipField, empty, get_error_detail
 from rest_framework.settings import api_settings
-from rest_framework.utils import html
+from rest_framework.utils import html, model_meta
 from rest_framework.validators import UniqueValidator
 
 from zembra._compiled_queries import CompiledInsert, RelatedQuery, UniqueQuery
@@ -131,8 +131,10 @@ class _Compiled:
         self.input = None if _overrides(cls, _INPUT_METHODS) else self._compile_input(cls)
         self.serializer_validators = bool(proto.validators) or any(
             f.read_only and f.default is not empty for f in fields.values())
-        info_many = {f.name for f in self.model._meta.many_to_many}
-        self.many_to_many = info_many
+        # Every to-many relation, reverse ones included, is set after the
+        # object is saved, as DRF's create() and update() set them.
+        self.many_to_many = {name for name, relation in model_meta.get_field_info(self.model).relations.items()
+                             if relation.to_many}
         self.nested_writes = any(isinstance(f, serializers.BaseSerializer) or "." in (f.source or "")
                                  for f in self.writable)
         self.insert = CompiledInsert(self.model)
@@ -310,7 +312,9 @@ class _Compiled:
         return plan
 
     def _entry(self, field, default_zone):
-        if _simple_source(field) is None:
+        # A field's default (declared, or added by DRF to the fields of a
+        # unique-together set) is DRF's own code's to apply.
+        if _simple_source(field) is None or field.default is not empty:
             return None
         cls = type(field)
         entry = {"name": field.field_name, "required": bool(field.required), "allow_null": bool(field.allow_null)}

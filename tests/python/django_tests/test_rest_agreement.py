@@ -17,7 +17,7 @@ from rest_framework import pagination, renderers, serializers, viewsets
 from rest_framework.routers import SimpleRouter
 
 import zembra.rest
-from django_tests.testapp.models import Article, Author, Label, Ticket
+from django_tests.testapp.models import Article, Author, Entry, Label, Ticket
 
 NOW = dt.datetime(2024, 6, 1, 12, 30, 15, 123456, tzinfo=dt.timezone.utc)
 TICKET = "0b8a4a8e-5f55-4c55-9d8e-4a9d2e8f6f01"
@@ -287,3 +287,66 @@ def test_random_bodies_agree(world, body, partial):
     else:
         assert {k: [e.code for e in v] for k, v in ours.errors.items()} == \
             {k: [e.code for e in v] for k, v in drf.errors.items()}
+
+
+def declared(base, model, fields="__all__", attrs=None, **meta):
+    return type(f"{model.__name__}_{base.__module__}", (base,),
+                {**(attrs or {}), "Meta": type("Meta", (), {"model": model, "fields": fields, **meta})})
+
+
+def reverse_relations(base, field, **kwargs):
+    """Writable reverse to-many relations, which DRF sets after saving."""
+    return declared(base, Author, ["id", "name", "article_set", "ticket_set"], {
+        "article_set": field(many=True, queryset=Article.objects.order_by("pk"), required=False, **kwargs),
+        "ticket_set": serializers.PrimaryKeyRelatedField(many=True, queryset=Ticket.objects.all(), required=False)})
+
+
+SAVING_CASES = [
+    # A default from extra_kwargs, and one of a declared field.
+    (lambda b: declared(b, Article, ["id", "title", "slug", "price"], extra_kwargs={"title": {"default": "anon"}}),
+     [{"slug": "d1", "price": "1"}, {"slug": "d2", "price": "1", "title": "given"}]),
+    (lambda b: declared(b, Article, ["id", "title", "slug", "price", "views"],
+                        {"views": serializers.IntegerField(default=7)}),
+     [{"title": "t", "slug": "d3", "price": "1"}, {"title": "t", "slug": "d4", "price": "1", "views": 3}]),
+    # The defaults DRF adds to the fields of a unique-together set.
+    (lambda b: declared(b, Entry), [{"position": 1}, {"race_name": "x"}, {}, {"race_name": "", "position": 4}]),
+    (lambda b: reverse_relations(b, serializers.PrimaryKeyRelatedField), [{"name": "Z", "article_set": [1, 2], "ticket_set": []}, {"name": "Y"}]),
+    (lambda b: reverse_relations(b, serializers.SlugRelatedField, slug_field="slug"), [{"name": "Z", "article_set": ["first", "third"]},
+                                          {"name": "Y", "article_set": ["nope"]}]),
+    (lambda b: declared(b, Label, ["id", "name", "article_set"], {
+        "article_set": serializers.PrimaryKeyRelatedField(many=True, queryset=Article.objects.all())}),
+     [{"name": "n", "article_set": [1, 3]}, {"name": "n", "article_set": []}]),
+]
+
+
+def saved(instance):
+    """The saved row and every to-many relation of it, as keys."""
+    row = {f.attname: getattr(instance, f.attname) for f in instance._meta.concrete_fields
+           if not f.primary_key and not callable(f.default)}  # a fresh uuid4() per save
+    for relation in instance._meta.related_objects + instance._meta.many_to_many:
+        name = relation.get_accessor_name() if relation.auto_created else relation.name
+        if relation.one_to_many or relation.many_to_many:
+            row[name] = sorted(getattr(instance, name).values_list("pk", flat=True))
+    return row
+
+
+@pytest.mark.parametrize("make, bodies", SAVING_CASES)
+def test_defaults_and_to_many_relations_are_saved_as_drf_saves_them(world, make, bodies):
+    articles = world["articles"]
+    for body in bodies:
+        body = {k: [articles[v - 1].pk for v in vs] if k == "article_set" and vs and isinstance(vs[0], int) else vs
+                for k, vs in body.items()}
+        answers = []
+        for base in (serializers.ModelSerializer, zembra.rest.ModelSerializer):
+            with transaction.atomic():
+                serializer = make(base)(data=body)
+                valid = serializer.is_valid()
+                answer = [valid, serializer.errors, dict(serializer.validated_data) if valid else None]
+                if valid:
+                    answer.append(saved(serializer.save()))
+                    # update() sets the same relations again
+                    again = make(base)(serializer.instance, data=body)
+                    answer.append(again.is_valid() and saved(again.save()))
+                transaction.set_rollback(True)
+            answers.append(answer)
+        assert answers[0] == answers[1], body

@@ -56,3 +56,15 @@ class Ticket(models.Model):
     article = models.ForeignKey(Article, on_delete=models.CASCADE)
     note = models.CharField(max_length=10)
     watchers = models.ManyToManyField(Author)
+
+
+class Entry(models.Model):
+    """A unique-together set whose fields DRF gives defaults: blank text
+    and a model default."""
+
+    race_name = models.CharField(max_length=20, blank=True)
+    position = models.IntegerField(default=1)
+    note = models.CharField(max_length=10, blank=True)
+
+    class Meta:
+        unique_together = [("race_name", "position")]
