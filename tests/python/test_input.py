@@ -96,6 +96,23 @@ def test_json_reader_agrees_with_the_json_module(text, as_bytes):
     assert values == expected
 
 
+SHORT_ESCAPES = {0x08: "\\b", 0x09: "\\t", 0x0A: "\\n", 0x0C: "\\f", 0x0D: "\\r"}
+
+
+@pytest.mark.parametrize("code", range(0x20))
+@pytest.mark.parametrize("pad", [0, 7, 8, 40])
+def test_control_characters_in_strings_read_as_json_loads_reads_them(code, pad):
+    plan = zembra.InputPlan([spec("f", "json")])
+    for char in [chr(code), f"\\u{code:04x}", f"\\u{code:04X}", SHORT_ESCAPES.get(code, "\\u0000")]:
+        body = '{"f": "' + "x" * pad + char + "y" * pad + '"}'
+        try:
+            expected = (json.loads(body), None)
+        except json.JSONDecodeError as error:
+            expected = (None, {"non_field_errors": [(f"JSON parse error - {error}", "parse_error")]})
+        assert zembra.parse_input(plan, body.encode()) == expected
+        assert zembra.parse_input(plan, body) == expected
+
+
 SHARED_TEXTS = zembra.InputPlan([spec("f", "json")])
 
 
@@ -125,6 +142,25 @@ def test_usual_datetime_texts_read_as_fromisoformat_reads_them(when, separator, 
     if not date_only:
         expected = expected.astimezone(dt.timezone.utc) if expected.tzinfo else expected.replace(tzinfo=dt.timezone.utc)
     assert errors is None and values["t"] == expected and type(values["t"]) is type(expected)
+
+
+LEAP_YEARS_OR_NOT = [1900, 2000, 2100, 2024, 2023, 1600, 4, 9996, 9999]
+# Week 53 exists when the year starts on a Thursday, or a Wednesday in a leap year.
+LEAP_DAYS = ([f"{y:04d}-02-29" for y in LEAP_YEARS_OR_NOT] + [f"{y:04d}0229" for y in LEAP_YEARS_OR_NOT]
+             + [f"{y}-W53-1" for y in [2200, 2020, 2019, 2004, 2000]])
+
+
+@pytest.mark.parametrize("kind,time", [("date", ""), ("datetime", "T10:00:00Z")])
+@pytest.mark.parametrize("day", LEAP_DAYS)
+def test_leap_days_and_weeks_follow_the_calendar(kind, time, day):
+    plan = zembra.InputPlan([spec("t", kind, default_timezone=dt.timezone.utc)])
+    values, errors = zembra.parse_input(plan, json.dumps({"t": day + time}).encode())
+    try:
+        expected = dt.date.fromisoformat(day)
+    except ValueError:
+        assert values is None and [c for _, c in errors["t"]] == ["invalid"]
+        return
+    assert errors is None and (values["t"] if kind == "date" else values["t"].date()) == expected
 
 
 def test_dict_bodies_pass_python_objects_through():

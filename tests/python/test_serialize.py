@@ -349,6 +349,9 @@ def test_json_fields_of_every_shape(value, expected):
 @pytest.mark.parametrize("value,message", [
     ({"a": [1, float("nan")]}, "expected value at line 1 column 11"),
     ([float("inf")], "expected value at line 1 column 2"),
+    ([float("-inf")], "expected value at line 1 column 2"),
+    ({"a": [1, float("-inf")]}, "expected value at line 1 column 11"),
+    ([float("-nan")], "expected value at line 1 column 2"),
     (["\ud800"], "lone leading surrogate in hex escape at line 1 column 3"),
 ])
 def test_json_failures_report_the_reader_position(value, message):

@@ -158,6 +158,40 @@ def test_encode_json_follows_the_json_module(value):
     assert_same(lambda: zembra.encode_json(value), lambda: dumps(value))
 
 
+class ChangingZone(dt.tzinfo):
+    """A zone whose first utcoffset() call runs change."""
+
+    def __init__(self, change):
+        self.change = change
+
+    def utcoffset(self, when):
+        change, self.change = self.change, None
+        if change:
+            change()
+        return dt.timedelta(0)
+
+
+CHANGES = {
+    "clear": lambda box: box.clear(),
+    "grow": lambda box: box.update(x=9) if isinstance(box, dict) else box.append(9),
+    "shrink": lambda box: box.pop("c" if isinstance(box, dict) else -1),
+    "move": lambda box: box.__setitem__("c", box.pop("c")) if isinstance(box, dict) else box.append(box.pop(0)),
+}
+
+
+@pytest.mark.parametrize("change", CHANGES)
+@pytest.mark.parametrize("shape", [dict, type("Sub", (dict,), {}), list])
+def test_containers_changed_while_encoded_as_the_json_module_meets_them(shape, change):
+    def make():
+        box = shape()
+        stamp = dt.datetime(2024, 1, 1, tzinfo=ChangingZone(lambda: CHANGES[change](box)))
+        items = {"a": 1, "b": stamp, "c": 2, "e": 3}
+        box.extend(items.values()) if shape is list else box.update(items)
+        return box
+
+    assert_same(lambda: zembra.encode_json(make()), lambda: dumps(make(), default=typed_default))
+
+
 @pytest.mark.parametrize("value,message", [
     (D("NaN"), "cannot encode Decimal value: invalid decimal string: "),
     (D("1E+40"), "cannot encode Decimal value: invalid decimal string: "),
@@ -224,3 +258,16 @@ RECORD = {"s": "x😀", "i": 1, "f": 1.5, "b": True, "d": D("1.5"), "t": dt.date
 ])
 def test_no_leaks(call):
     assert_no_leak(call, ALL_KINDS, RECORD, per_round=200)
+
+
+UTF8_EDGES = ["\x7f", "\x80", "\u07ff", "\u0800", "\ue000", "\ufffd", "\uffff", "\U00010000", "\U0010ffff"]
+
+
+@pytest.mark.parametrize("char", UTF8_EDGES, ids=lambda c: f"U+{ord(c):04X}")
+@pytest.mark.parametrize("length", [1, 2, 4, 15, 16, 17, 31, 32, 33])
+def test_strings_at_every_utf8_length_boundary(char, length):
+    schema = Schema({"v": Field(str)})
+    texts = ["a" * at + char + "b" * (length - at - 1) for at in range(length)] + [char * length]
+    for text in texts:
+        assert zembra.encode_json(text) == dumps(text)
+        assert zembra.serialize_json({"v": text}, schema) == dumps({"v": text})

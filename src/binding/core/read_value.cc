@@ -1,6 +1,7 @@
 #include "binding/core/read_value.h"
 
 #include <string>
+#include <string_view>
 
 #include "binding/core/convert.h"
 #include "binding/core/imports.h"
@@ -53,11 +54,25 @@ Result<FieldValue> read_datetime(PyObject* value, const SchemaField& field) {
   return FieldValue(*utc);
 }
 
+// json.dumps writes the non-finite floats as NaN, Infinity and -Infinity,
+// none of which JSON has. The reader refuses the first two at their start as
+// an unexpected value, but -Infinity after its sign as a malformed number;
+// it gets the same report as the others, at the start of the value.
+text::JsonError as_non_finite_literal(std::string_view text, text::JsonError error) {
+  // json.dumps writes a single line, so the column is the byte offset + 1.
+  if (error.code != text::JsonErrorCode::InvalidNumber || error.line != 1 || error.column < 2) return error;
+  const std::size_t at = error.column - 1;
+  if (at > text.size() || text[at - 1] != '-' || !text.substr(at).starts_with("Infinity")) return error;
+  return text::JsonError{text::JsonErrorCode::ExpectedValue, error.line, error.column - 1};
+}
+
 Result<FieldValue> read_json(PyObject* value, const SchemaField& field) {
   Object holder;
   ZB_TRY(std::string_view text, json_dumps_of(value, holder));
   auto parsed = text::parse_json(text);
-  if (!parsed) return fail(kind_type_error(field, "invalid JSON: " + message(parsed.error())));
+  if (!parsed) {
+    return fail(kind_type_error(field, "invalid JSON: " + message(as_non_finite_literal(text, parsed.error()))));
+  }
   return FieldValue(std::move(*parsed));
 }
 

@@ -231,7 +231,14 @@ class DictReader {
       return {};
     }
     // int.__repr__, not str(): a subclass's __str__ has no say in the digits.
-    ZB_TRY(Object digits, checked(PyLong_Type.tp_repr(obj)));
+    Object digits = Object::steal(PyLong_Type.tp_repr(obj));
+    if (!digits) {
+      // Beyond the interpreter's digit limit the int has no text; the
+      // fields report it as the framework's own str() failure leads them to.
+      if (!PyErr_ExceptionMatches(PyExc_ValueError)) return python_error();
+      PyErr_Clear();
+      return foreign_node(obj, input::Foreign::LongInteger);
+    }
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(digits.get(), &size);
     if (!data) return python_error();
@@ -295,6 +302,10 @@ class DictReader {
     } else if (PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(decimal_cls))) {
       kind = input::Foreign::Decimal;
     }
+    return foreign_node(obj, kind);
+  }
+
+  Status foreign_node(PyObject* obj, input::Foreign kind) {
     ZB_CHECK_OK(leaf(NodeType::Foreign));
     Node& node = doc_.nodes.back();
     node.flags = static_cast<std::uint8_t>(kind);

@@ -120,6 +120,20 @@ bool convert_float(const Node& data, const Document& doc, std::uint32_t index, H
         return true;
       }
       break;
+    case NodeType::Foreign:
+      if (static_cast<Foreign>(data.flags) == Foreign::LongInteger) {
+        // At least 640 digits (the lowest limit the interpreter accepts):
+        // always beyond a double, as float(value) finds.
+        out.fail(msg::kFloatOverflow, "overflow");
+        return true;
+      }
+      if (static_cast<Foreign>(data.flags) == Foreign::Decimal) {
+        std::string text;
+        bool host_failed;
+        if (!any_text(doc, index, host, text, host_failed)) return !host_failed;
+        number = python_float(text);
+      }
+      break;
     case NodeType::True:
       number = 1.0;
       break;
@@ -132,14 +146,6 @@ bool convert_float(const Node& data, const Document& doc, std::uint32_t index, H
         return true;
       }
       number = python_float(data.view());
-      break;
-    case NodeType::Foreign:
-      if (static_cast<Foreign>(data.flags) == Foreign::Decimal) {
-        std::string text;
-        bool host_failed;
-        if (!any_text(doc, index, host, text, host_failed)) return !host_failed;
-        number = python_float(text);
-      }
       break;
     default:
       break;
@@ -157,8 +163,14 @@ bool convert_float(const Node& data, const Document& doc, std::uint32_t index, H
 bool convert_decimal(const FieldRule& rule, const Document& doc, std::uint32_t index, Host& host, FieldResult& out) {
   std::string text;
   std::string_view view;
-  if (doc.nodes[index].type == NodeType::String) {
-    view = doc.nodes[index].view();
+  const Node& data = doc.nodes[index];
+  if (data.type == NodeType::String) {
+    view = data.view();
+  } else if (data.type == NodeType::Foreign && static_cast<Foreign>(data.flags) == Foreign::LongInteger) {
+    // The framework's str() of it fails (a server error there); under the
+    // default limit of 4300 digits its text would exceed the length guard.
+    out.fail(msg::kTooLong, "max_string_length");
+    return true;
   } else {
     bool host_failed;
     if (!any_text(doc, index, host, text, host_failed)) return !host_failed;

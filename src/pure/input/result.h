@@ -123,6 +123,8 @@ class Host {
 };
 
 // Categories of foreign nodes (Node::flags), recognised by the caller.
-enum class Foreign : std::uint8_t { Other, Date, DateTime, Time, Timedelta, Uuid, Decimal };
+// LongInteger: an int whose decimal text the interpreter refuses to write
+// (more digits than its int_max_str_digits limit allows).
+enum class Foreign : std::uint8_t { Other, Date, DateTime, Time, Timedelta, Uuid, Decimal, LongInteger };
 
 }  // namespace zembra::input

@@ -106,11 +106,16 @@ def drf_answer(specs, body, partial=False):
         data = parsers.JSONParser().parse(io.BytesIO(body))
     except exceptions.ParseError as exc:
         return None, {"non_field_errors": [(str(exc.detail), "parse_error")]}
+    return drf_data_answer(specs, data, partial)
+
+
+def drf_data_answer(specs, data, partial=False):
+    """drf_answer for data already parsed (a dict body)."""
     serializer_cls = type("Reference", (s.Serializer,), {spec["name"]: drf_field(spec) for spec in specs})
     serializer = serializer_cls(data=data, partial=partial)
     try:
         valid = serializer.is_valid()
-    except (OverflowError, decimal.InvalidOperation) as exc:
+    except (OverflowError, ValueError, decimal.InvalidOperation) as exc:
         raise FrameworkCrash from exc
     if valid:
         return {k: comparable(v) for k, v in serializer.validated_data.items()}, None

@@ -15,7 +15,7 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 from django.core import validators as dv
 
-from django_tests.input_reference import FrameworkCrash, body_text, drf_answer, our_answer
+from django_tests.input_reference import FrameworkCrash, body_text, drf_answer, drf_data_answer, our_answer
 
 D = decimal.Decimal
 PARIS = zoneinfo.ZoneInfo("Europe/Paris")
@@ -208,3 +208,33 @@ def test_text_readers_agree_with_the_framework(kind, data):
     specs = [{"name": "f", "kind": kind, **TEXT_KINDS[kind]}]
     body = body_text([("f", json.dumps(text))])
     assert our_answer(specs, body) == drf_answer(specs, body)
+
+
+INT64_EDGES = ["9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
+               "9999999999999999999", "18446744073709551615", "18446744073709551616", "-18446744073709551616"]
+
+
+@pytest.mark.parametrize("text", INT64_EDGES)
+@pytest.mark.parametrize("as_string", [False, True])
+@pytest.mark.parametrize("bounds", [{}, {"max_value": 2**63 - 1, "min_value": -2**63},
+                                    {"max_value": 2**64 - 1, "min_value": 2**63}, {"min_value": -2**64}])
+def test_integers_at_the_64_bit_edges(text, as_string, bounds):
+    specs = [{"name": "f", "kind": "integer", **bounds}]
+    body = body_text([("f", json.dumps(text) if as_string else text)])
+    ours = our_answer(specs, body)
+    assert ours == drf_answer(specs, body)
+    if not bounds:
+        assert ours == ({"f": ("int", int(text))}, None)
+
+
+@pytest.mark.parametrize("kind", ["integer", "float", "decimal"])
+@pytest.mark.parametrize("digits", [5001, -4301])
+def test_ints_beyond_the_digit_limit_in_dict_bodies_are_reports(kind, digits):
+    value = 10 ** (abs(digits) - 1) * (1 if digits > 0 else -1)
+    specs = [{"name": "f", "kind": kind, "max_digits": 10, "decimal_places": 2} if kind == "decimal"
+             else {"name": "f", "kind": kind}]
+    ours = our_answer(specs, {"f": value, "g": [value]})
+    try:
+        assert ours == drf_data_answer(specs, {"f": value})
+    except FrameworkCrash:  # the framework's str() of it fails
+        assert ours == (None, {"f": [("String value too large.", "max_string_length")]})
