@@ -12,6 +12,7 @@ uniqueness, many-to-many keys that were not prefetched) runs in Python.
 
 from __future__ import annotations
 
+import decimal
 from collections.abc import Iterable, Mapping
 from typing import Any
 
@@ -85,6 +86,59 @@ def _target(field: models.Field) -> models.Field:
     while field.is_relation and not field.many_to_many:
         field = field.target_field
     return field
+
+
+# DRF's BooleanField words (compared lower-cased), for attributes assigned a
+# value that is not a bool.
+_TRUE_WORDS = frozenset({"t", "y", "yes", "true", "on", "1", 1})
+_FALSE_WORDS = frozenset({"f", "n", "no", "false", "off", "0", 0})
+_NULL_WORDS = frozenset({"", "null", None})
+
+
+def _represent(kind: str, field: models.Field):
+    """How a value that is not of the kind's own type is written (an
+    attribute assigned but not yet reloaded), as DRF's field of that kind
+    writes it; NotImplemented leaves the value to the kind's own conversion
+    (which raises for what it cannot convert)."""
+    if kind == "bool":
+        allow_null = field.null
+
+        def boolean(value):
+            word = value.lower() if isinstance(value, str) else value
+            try:
+                if word in _TRUE_WORDS:
+                    return True
+                if word in _FALSE_WORDS:
+                    return False
+                if word in _NULL_WORDS and allow_null:
+                    return None
+            except TypeError:  # unhashable
+                pass
+            return bool(value)
+
+        return boolean
+    if kind in ("date", "time", "datetime"):
+        return _text_as_given
+    if kind == "uuid":
+        return str
+    if kind == "decimal":
+        places, digits = field.decimal_places, field.max_digits
+
+        def number(value):
+            if not isinstance(value, decimal.Decimal):
+                value = decimal.Decimal(str(value).strip())
+            context = decimal.getcontext().copy()
+            context.prec = digits
+            return f"{value.quantize(decimal.Decimal('.1') ** places, context=context):f}"
+
+        return number
+    return None
+
+
+def _text_as_given(value):
+    if isinstance(value, str):
+        return value or None
+    return NotImplemented
 
 
 class _Field:
@@ -219,7 +273,10 @@ class ModelResource:
                           related_model=field.related_model, to_field=field.target_field)
         else:
             kind = _output_kind(field)
-            options = {"decimal_places": field.decimal_places} if kind == "decimal" else None
+            options = {"decimal_places": field.decimal_places} if kind == "decimal" else {}
+            represent = _represent(kind, field)
+            if represent is not None:
+                options["represent"] = represent
             read_only = (listed_read_only or isinstance(field, models.AutoField) or not field.editable
                          or isinstance(field, models.GeneratedField))
             spec = _Field(name, field, field.attname, kind, options, read_only)

@@ -41,6 +41,7 @@ from django.db import models
 from django.db.models.manager import BaseManager
 from django.db.models.query import ModelIterable, QuerySet
 from django.utils import timezone
+from django.utils.encoding import is_protected_type
 from rest_framework import ISO_8601, DJANGO_DURATION_FORMAT, relations, renderers, serializers
 from rest_framework import fields as drf
 from rest_framework.exceptions import ErrorDetail, ValidationError
@@ -181,7 +182,8 @@ class _Compiled:
                                                            or not model_field.target_field.primary_key):
                 return None
             target = _target(model_field)
-            return self._spec(name, model_field, model_field.attname, target)
+            # DRF writes the key as the attribute holds it.
+            return self._spec(name, model_field, model_field.attname, target, represent=_as_is)
         if cls is relations.ManyRelatedField:
             child = field.child_relation
             if type(child) is not relations.PrimaryKeyRelatedField or child.pk_field is not None \
@@ -197,15 +199,18 @@ class _Compiled:
         kind = self._output_kind(field, model_field)
         if kind is None:
             return None
-        return self._spec(name, model_field, model_field.attname, model_field, kind)
+        # A value that is not of the kind's own type (assigned, not yet
+        # reloaded) is written by the field's own code, as DRF writes it.
+        represent = _model_field_value if cls is drf.ModelField else field.to_representation
+        return self._spec(name, model_field, model_field.attname, model_field, kind, represent)
 
-    def _spec(self, name, model_field, attribute, kind_field, kind=None):
+    def _spec(self, name, model_field, attribute, kind_field, kind=None, represent=None):
         kind = kind or _output_kind(kind_field)
-        options = None
+        options = {"represent": represent} if kind not in ("bytes", "file", "json") else {}
         if kind == "decimal":
-            options = {"decimal_places": kind_field.decimal_places}
+            options["decimal_places"] = kind_field.decimal_places
         if kind in ("datetime", "time"):
-            options = {"iso": True}
+            options["iso"] = True
             self.needs_utc |= kind == "datetime"
         return _Field(name, model_field, attribute, kind, options, True)
 
@@ -589,6 +594,15 @@ class ModelSerializer(serializers.ModelSerializer):
         for attr, value in many_to_many:
             getattr(instance, attr).set(value)
         return instance
+
+
+def _as_is(value):
+    return value
+
+
+def _model_field_value(value):
+    """DRF's ModelField.to_representation of the attribute's value."""
+    return value if is_protected_type(value) else str(value)
 
 
 def _related(relation, value):

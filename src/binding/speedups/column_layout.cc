@@ -118,6 +118,12 @@ Result<Column> parse_column(PyObject* spec, Py_ssize_t index) {
     }
     column.iso = truth != 0;
   }
+  ZB_TRY(PyObject * represent, option(options, "represent"));
+  if (represent && represent != Py_None) {
+    if (!PyCallable_Check(represent)) return column_error(index, "represent must be callable or None");
+    if (column.kind == ColumnKind::Many) return column_error(index, "represent does not belong to many columns");
+    column.represent = Object::borrow(represent);
+  }
   if (column.kind == ColumnKind::Many) {
     ZB_TRY(PyObject * cache, option(options, "cache"));
     ZB_TRY(PyObject * item_attribute, option(options, "item_attribute"));
@@ -359,12 +365,16 @@ PyObject* layout_repr(PyObject* self) noexcept {
 
 int layout_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(self_of(self)->missing);
+  for (const Column& column : self_of(self)->columns) Py_VISIT(column.represent.get());
   Py_VISIT(Py_TYPE(self));
   return 0;
 }
 
 int layout_clear(PyObject* self) {
   Py_CLEAR(self_of(self)->missing);
+  // A represent callable may hold what holds this layout (a field bound to
+  // a serializer whose class keeps the layout).
+  for (Column& column : self_of(self)->columns) column.represent = Object();
   return 0;
 }
 
@@ -410,8 +420,9 @@ constexpr const char* kLayoutDoc =
     "options]); kinds: str, int, float, bool, decimal (option decimal_places),\n"
     "date, time, datetime (option iso: isoformat() text, UTC as Z), uuid, bytes,\n"
     "json, duration, file, many (options\n"
-    "cache, item_attribute, item_kind). missing(instance, key) gives the keys\n"
-    "of a to-many column whose objects were not prefetched.";
+    "cache, item_attribute, item_kind). Option represent: a callable whose\n"
+    "answer is written for a value not of the kind's own type. missing(instance,\n"
+    "key) gives the keys of a to-many column whose objects were not prefetched.";
 
 PyType_Slot kLayoutSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&constructor<kNewSig, layout_new>)},

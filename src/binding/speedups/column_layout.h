@@ -44,6 +44,11 @@ struct Column {
   bool iso = false;
   // The descriptor the Django module's conversions take for the typed kinds.
   django::FieldDescriptor descriptor;
+  // Called as represent(value) for a value that is not of the kind's own
+  // type (an attribute assigned but not yet reloaded: "False" in a boolean
+  // field, text in a date field), or that the kind's conversion refuses;
+  // its answer is written as it is. Empty: such values raise.
+  Object represent;
   // Many: the prefetch cache's name, the key attribute of each related
   // object and the kind of that key.
   Object cache_name;

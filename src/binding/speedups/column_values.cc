@@ -1,6 +1,7 @@
 #include "binding/speedups/column_values.h"
 
 #include "binding/core/datetime_api.h"
+#include "binding/core/imports.h"
 #include "binding/core/known_objects.h"
 #include "binding/core/read_value.h"
 #include "binding/django/model_value.h"
@@ -22,7 +23,71 @@ Result<Object> attribute_of(PyObject* object, PyObject* name) {
   return checked(PyObject_GetAttr(object, name));
 }
 
+// Whether value is of the type the kind converts natively (exact types: a
+// subclass may override the methods DRF's fields call).
+Result<bool> of_own_type(PyObject* value, ColumnKind kind) {
+  switch (kind) {
+    case ColumnKind::Str:
+      return PyUnicode_CheckExact(value) != 0;
+    case ColumnKind::Int:
+      return PyLong_CheckExact(value) != 0;
+    case ColumnKind::Float:
+      return PyFloat_CheckExact(value) != 0;
+    case ColumnKind::Bool:
+      return PyBool_Check(value) != 0;
+    case ColumnKind::Decimal: {
+      ZB_TRY(PyObject * type, decimal_type());
+      return reinterpret_cast<PyObject*>(Py_TYPE(value)) == type;
+    }
+    case ColumnKind::Uuid: {
+      ZB_TRY(PyObject * type, uuid_type());
+      return reinterpret_cast<PyObject*>(Py_TYPE(value)) == type;
+    }
+    case ColumnKind::Date:
+      return datetime_api_ready() && PyDate_CheckExact(value);
+    case ColumnKind::Time:
+      return datetime_api_ready() && PyTime_CheckExact(value);
+    case ColumnKind::DateTime:
+      return datetime_api_ready() && PyDateTime_CheckExact(value);
+    case ColumnKind::Duration:
+      return datetime_api_ready() && PyDelta_CheckExact(value);
+    default:
+      return true;
+  }
+}
+
+// represent(value), or empty when it answers NotImplemented (the kind's own
+// conversion then decides).
+Result<Object> call_represent(const Column& column, PyObject* value) {
+  ZB_TRY(Object answer, checked(PyObject_CallOneArg(column.represent.get(), value)));
+  if (answer.get() == Py_NotImplemented) return Object();
+  return answer;
+}
+
 }  // namespace
+
+Result<Object> ColumnValues::represented(PyObject* value, const Column& column) {
+  if (!column.represent) return Object();
+  ZB_TRY(bool own, of_own_type(value, column.kind));
+  if (own) return Object();
+  return call_represent(column, value);
+}
+
+Result<Object> ColumnValues::represented_after_error(PyObject* value, const Column& column, Status failed) {
+  if (!column.represent) return fail(std::move(failed).error());
+  Object raised;  // the conversion's exception, restored when represent declines
+  if (std::holds_alternative<PythonRaised>(failed.error())) {
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
+    raised = Object::steal(PyErr_GetRaisedException());
+  }
+  ZB_TRY(Object answer, call_represent(column, value));
+  if (answer) return answer;
+  if (raised) {
+    PyErr_SetRaisedException(raised.release());
+    return python_error();
+  }
+  return fail(std::move(failed).error());
+}
 
 ColumnValues::ColumnValues(JsonOutput* output) : output_(output) {}
 
@@ -216,8 +281,11 @@ Result<Object> ColumnValues::to_python(PyObject* value, const Column& column, bo
     }
     return keys;
   }
+  ZB_TRY(Object answer, represented(value, column));
+  if (answer) return answer;
   if (is_text_kind(column.kind)) {
-    ZB_CHECK_OK(text_form(value, column.kind, column.descriptor, column.decimal_places, column.iso));
+    Status formed = text_form(value, column.kind, column.descriptor, column.decimal_places, column.iso);
+    if (!formed) return represented_after_error(value, column, std::move(formed));
     return text_object(scratch_);
   }
   return plain_form(value, column.kind);
@@ -235,11 +303,16 @@ Status ColumnValues::to_json(PyObject* value, const Column& column, Buffer& out,
     out.push_back(']');
     return {};
   }
-  if (is_text_kind(column.kind)) {
-    ZB_CHECK_OK(text_form(value, column.kind, column.descriptor, column.decimal_places, column.iso));
-    json::write_string(scratch_.view(), out);
-    return {};
+  ZB_TRY(Object answer, represented(value, column));
+  if (!answer && is_text_kind(column.kind)) {
+    Status formed = text_form(value, column.kind, column.descriptor, column.decimal_places, column.iso);
+    if (formed) {
+      json::write_string(scratch_.view(), out);
+      return {};
+    }
+    ZB_TRY(answer, represented_after_error(value, column, std::move(formed)));
   }
+  if (answer) return write_plain(answer.get(), out);
   if (column.kind == ColumnKind::Str && PyUnicode_CheckExact(value)) {
     output_->note_surrogates(write_str_object(value, out));
     return {};

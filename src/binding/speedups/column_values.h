@@ -36,6 +36,13 @@ class ColumnValues {
   Result<Object> item_to_python(PyObject* value, const Column& column);
   Status item_to_json(PyObject* value, const Column& column, Buffer& out);
   Status write_plain(PyObject* value, Buffer& out);
+  // represent(value) of the column, when it has one and value is not of
+  // its kind's own type; empty otherwise.
+  Result<Object> represented(PyObject* value, const Column& column);
+  // The same after the kind's own conversion failed: the failure is dropped
+  // when the column has a represent callable (a Python exception only when
+  // it is an ordinary Exception), else returned.
+  Result<Object> represented_after_error(PyObject* value, const Column& column, Status failed);
 
   JsonOutput* output_;
   Buffer scratch_;

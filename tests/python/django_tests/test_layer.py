@@ -15,7 +15,8 @@ from rest_framework import serializers
 
 import zembra
 import zembra.rest
-from django_tests.test_rest_agreement import SERIALIZERS, invalid_bodies, valid_bodies, world  # noqa: F401 (fixture)
+from django_tests.test_rest_agreement import (  # noqa: F401 (fixture)
+    ASSIGNED, SERIALIZERS, answer_of, invalid_bodies, valid_bodies, world)
 from django_tests.testapp.models import Article, Everything, Ticket
 from leakcheck import assert_no_leak
 from zembra.django import ModelResource
@@ -185,11 +186,14 @@ def test_random_bodies_give_values_or_a_report(db, body, partial):
 
 
 def test_no_leaks(world):
-    resource = ModelResource(Article, fields=["title", "price", "happens", "span", "labels"])
+    resource = ModelResource(Article, fields=["title", "price", "happens", "span", "labels", "active"])
     articles = list(Article.objects.prefetch_related("labels"))
+    assigned = Article.objects.prefetch_related("labels").get(pk=articles[0].pk)
+    assigned.active, assigned.price, assigned.happens = "no", 1, ""  # written through represent callables
 
     def call():
         resource.dump_many_json(articles), resource.dump(articles[0])
+        resource.dump_json(assigned), resource.dump(assigned)
         resource.load(b'{"title": "x", "price": "x"}')
 
     assert_no_leak(call, articles[0], per_round=300)
@@ -246,3 +250,16 @@ def test_cursor_rows_and_values_list_rows_agree(world, shape):
             query_rows(Article, queryset, resource.fields))
     cursor = _cursor_rows(Article, queryset, ModelResource(Article, exclude=["span", "doubled"]).fields)
     assert (cursor is None) == (shape == "annotated")
+
+
+@pytest.mark.parametrize("name, value", [(n, v) for n, v in ASSIGNED
+                                         if n in ("active", "published", "starts", "happens", "key", "price")],
+                         ids=repr)
+def test_assigned_attributes_are_written_as_drf_writes_them(world, name, value):
+    article = Article.objects.get(pk=world["articles"][0].pk)
+    setattr(article, name, value)
+    expected = answer_of(lambda: drf_serializer(Article, fields=[name])(article).data[name])
+    resource = ModelResource(Article, fields=[name])
+    assert answer_of(lambda: resource.dump(article)[name]) == expected
+    if expected[0] == "ok":
+        assert json.loads(resource.dump_json(article)) == {name: expected[1]}

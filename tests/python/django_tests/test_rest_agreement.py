@@ -350,3 +350,32 @@ def test_defaults_and_to_many_relations_are_saved_as_drf_saves_them(world, make,
                 transaction.set_rollback(True)
             answers.append(answer)
         assert answers[0] == answers[1], body
+
+
+ASSIGNED = [("active", v) for v in ("False", "0", "f", "NO", "yes", "null", "", 2, 0.0, [], "maybe")] + [
+    ("published", "2024-05-01"), ("published", ""), ("starts", "08:00"), ("happens", "2024-01-01T00:00:00Z"),
+    ("happens", ""), ("key", "12345678123456781234567812345678"), ("key", 5), ("price", 5), ("price", "1.5"),
+    ("price", 0.1), ("price", dt.date(2024, 1, 1)), ("views", "12"), ("views", 2.7), ("title", 5),
+    ("rating", "2"), ("rating", 7), ("ratio", "0.5"), ("doubled", 1.5), ("author_id", "7"), ("span", "1 day"),
+]
+
+
+def answer_of(call):
+    try:
+        return "ok", call()
+    except Exception as error:  # noqa: BLE001 - both sides must fail alike
+        return "raised", type(error)
+
+
+@pytest.mark.parametrize("name, value", ASSIGNED, ids=repr)
+def test_attributes_assigned_and_not_reloaded_are_written_as_drf_writes_them(world, name, value):
+    article = Article.objects.get(pk=world["articles"][0].pk)
+    setattr(article, name, value)
+    drf, ours = serializer_pair(Article, exclude=["labels"])
+    expected = answer_of(lambda: drf(article).data)
+    assert answer_of(lambda: ours(article).data) == expected
+    if expected[0] == "ok":
+        rendered = renderers.JSONRenderer().render(expected[1])
+        assert zembra.rest.JSONRenderer().render(ours(article).data) == rendered
+        many = answer_of(lambda: zembra.rest.JSONRenderer().render(ours([article], many=True).data))
+        assert many == ("ok", b"[" + rendered + b"]")
