@@ -38,6 +38,7 @@ from django.conf import settings
 from django.core.exceptions import ObjectDoesNotExist
 from django.core.exceptions import ValidationError as DjangoValidationError
 from django.db import models
+from django.db.models import signals
 from django.db.models.manager import BaseManager
 from django.db.models.query import ModelIterable, QuerySet
 from django.utils import timezone
@@ -661,6 +662,17 @@ def _run_validator(check, value, name, compiled, serializer):
         raise ValidationError(errors)
 
 
+def _rows_are_instances(queryset) -> bool:
+    """Whether the rows of the query give what DRF reads from the model
+    instances: nothing of the model's or the query set's own runs between
+    the database and the instances (from_db, __init__, post_init receivers,
+    a query set class that changes how objects are fetched)."""
+    model, cls = queryset.model, type(queryset)
+    return (model.from_db.__func__ is models.Model.from_db.__func__ and model.__init__ is models.Model.__init__
+            and not signals.post_init.has_listeners(model)
+            and all(getattr(cls, name) is getattr(QuerySet, name) for name in ("__iter__", "_fetch_all", "iterator")))
+
+
 _UTC_NAMES = {"UTC", "Etc/UTC"}
 
 
@@ -686,7 +698,8 @@ class ListSerializer(serializers.ListSerializer):
         iterable = data.all() if isinstance(data, BaseManager) else data
         if (isinstance(iterable, QuerySet) and compiled.row_ready and iterable._result_cache is None
                 and not iterable._prefetch_related_lookups and iterable._iterable_class is ModelIterable
-                and iterable.model is compiled.model and not iterable.query.combinator):
+                and iterable.model is compiled.model and not iterable.query.combinator
+                and _rows_are_instances(iterable)):
             return serialize_rows(compiled.output, compiled.model, iterable, compiled.specs, False)
         items = list(iterable)
         if not compiled.fallback_out and all(type(item) is compiled.model for item in items):

@@ -10,6 +10,7 @@ from unittest import mock
 
 import pytest
 from django.db import DatabaseError, transaction
+from django.db.models import signals
 from django.test import Client
 from django.test.utils import override_settings
 from hypothesis import HealthCheck, given, settings, strategies as st
@@ -17,7 +18,8 @@ from rest_framework import pagination, renderers, serializers, viewsets
 from rest_framework.routers import SimpleRouter
 
 import zembra.rest
-from django_tests.testapp.models import Article, Author, Entry, Label, Ticket
+from django_tests.testapp.layer_models import Shouting
+from django_tests.testapp.models import Article, Author, Encoded, Entry, Label, Ticket
 
 NOW = dt.datetime(2024, 6, 1, 12, 30, 15, 123456, tzinfo=dt.timezone.utc)
 TICKET = "0b8a4a8e-5f55-4c55-9d8e-4a9d2e8f6f01"
@@ -379,3 +381,24 @@ def test_attributes_assigned_and_not_reloaded_are_written_as_drf_writes_them(wor
         assert zembra.rest.JSONRenderer().render(ours(article).data) == rendered
         many = answer_of(lambda: zembra.rest.JSONRenderer().render(ours([article], many=True).data))
         assert many == ("ok", b"[" + rendered + b"]")
+
+
+def shout_names(sender, instance, **kwargs):
+    instance.name = instance.name.upper()
+
+
+@pytest.mark.parametrize("queryset, receiver", [
+    (lambda: Encoded.objects.order_by("pk"), None),
+    (lambda: Author.objects.order_by("pk"), shout_names),
+    (lambda: Shouting(Label).order_by("pk"), None),
+    (lambda: Article.objects.order_by("pk"), None),  # the rows route, for comparison
+], ids=["from_db", "post_init", "queryset class", "plain"])
+def test_lists_run_the_model_layer_as_drf_does(world, queryset, receiver):
+    Encoded.objects.create(text="enc:abc")
+    if receiver is not None:
+        signals.post_init.connect(receiver, sender=Author)
+    try:
+        drf, ours = serializer_pair(queryset().model, **({"exclude": ["labels"]} if queryset().model is Article else {}))
+        assert ours(queryset(), many=True).data == drf(queryset(), many=True).data
+    finally:
+        signals.post_init.disconnect(receiver, sender=Author)

@@ -68,3 +68,22 @@ class Entry(models.Model):
 
     class Meta:
         unique_together = [("race_name", "position")]
+
+
+class Encoded(models.Model):
+    """Texts stored with a prefix that loading strips."""
+
+    text = models.CharField(max_length=20)
+
+    @classmethod
+    def from_db(cls, db, field_names, values):
+        instance = super().from_db(db, field_names, values)
+        instance.text = instance.text.removeprefix("enc:")
+        return instance
+
+
+class Shouting(models.QuerySet):
+    def _fetch_all(self):
+        super()._fetch_all()
+        for label in self._result_cache:
+            label.name = label.name.upper()
