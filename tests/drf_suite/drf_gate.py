@@ -205,9 +205,10 @@ class _Swap:
     def pytest_sessionfinish(self, session):
         self._check("at the end of the run")
 
-    def pytest_report_header(self, config):
-        return "zembra swap: " + ", ".join(f"{name} = {cls.__module__}.{cls.__qualname__}"
-                                          for name, cls in _swapped().items())
+    def pytest_terminal_summary(self, terminalreporter):
+        # Shown under -q too: the log says what ran.
+        terminalreporter.write_line("zembra swap: " + ", ".join(
+            f"{name} = {cls.__module__}.{cls.__qualname__}" for name, cls in _swapped().items()))
 
     @staticmethod
     def _check(when):
