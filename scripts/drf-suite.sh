@@ -39,7 +39,7 @@ sdist=$cache/djangorestframework-$version.tar.gz
 if [[ ! -f $sdist ]]; then
   mkdir -p "$cache/download"
   "$PY" -m pip download -q --no-binary :all: --no-deps "djangorestframework==$version" -d "$cache/download"
-  mv "$cache/download/djangorestframework-$version.tar.gz" "$sdist"
+  mv "$cache/download/djangorestframework-$version.tar.gz" "$sdist" && rmdir "$cache/download"
 fi
 if [[ ! -f $suite/.extracted ]]; then
   rm -rf "$suite" && mkdir -p "$suite"
@@ -61,6 +61,7 @@ run() { # released|swapped [pytest options]
   # settings, its tests/ package is imported from there.
   (cd "$suite" && PYTHONPATH="$root/tests/drf_suite" "$root/$PY" -m pytest -p drf_gate -p no:cacheprovider \
      -q --zembra-outcomes="$database-$name.json" "$@" tests >"$database-$name.log" 2>&1) || status=$?
+  grep '^zembra swap:' "$suite/$database-$name.log" || true
   tail -n 1 "$suite/$database-$name.log"
   # 1 is "some tests failed", which the comparison judges; anything else
   # (interrupted, internal or usage error, no tests) is not a usable run.

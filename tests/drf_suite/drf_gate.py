@@ -130,7 +130,8 @@ def _install_swap():
     serializers.ListSerializer = zembra_rest.ListSerializer
     serializers.HyperlinkedModelSerializer = hyperlinked
     renderers.JSONRenderer = zembra_rest.JSONRenderer
-    # Settings already read keep the classes they resolved.
+    # api_settings keeps the classes it has resolved: a renderer resolved
+    # before the swap would stay DRF's.
     api_settings.reload()
     problems = _leftovers()
     if problems:
@@ -207,8 +208,14 @@ class _Swap:
 
     def pytest_terminal_summary(self, terminalreporter):
         # Shown under -q too: the log says what ran.
+        def named(cls):
+            text = f"{cls.__module__}.{cls.__qualname__}"
+            if cls.__module__ != "zembra.rest":
+                text += " on " + ", ".join(named(base) for base in cls.__bases__)
+            return text
+
         terminalreporter.write_line("zembra swap: " + ", ".join(
-            f"{name} = {cls.__module__}.{cls.__qualname__}" for name, cls in _swapped().items()))
+            f"{name} = {named(cls)}" for name, cls in _swapped().items()))
 
     @staticmethod
     def _check(when):
