@@ -13,7 +13,7 @@ JOBS ?= 2
 # name shadows the Ninja build tool's Python module.
 GENERATOR := Unix Makefiles
 
-.PHONY: all venv build demo test test-python test-example test-native native-testing-module test-asan bench fuzz clean
+.PHONY: all venv build demo test test-python test-example test-drf test-native native-testing-module test-asan bench fuzz clean
 
 all: build
 
@@ -36,7 +36,7 @@ build: $(STAMP)
 demo: build
 	$(PY) examples/run_demo.py
 
-test: test-python test-example test-postgres test-native test-asan
+test: test-python test-example test-drf test-postgres test-native test-asan
 
 # The example shop's own tests (Django's test runner).
 test-example: build
@@ -45,14 +45,23 @@ test-example: build
 test-python: build native-testing-module
 	PYTHONPATH=$(NATIVE_BUILD)/testing $(PY) -m pytest tests/python
 
-# The Django tests and the shop's tests again, on PostgreSQL: a throwaway
-# cluster in a temporary directory, stopped and removed also when a test fails
-# (scripts/pg-cluster.sh). Skipped with a message where the server binaries
+# Django REST framework's own test suite (its released sdist, fetched once
+# into build/drf-suite), run as released and with zembra.rest's
+# ModelSerializer, ListSerializer and JSONRenderer in DRF's place: every test
+# that passes released must pass swapped, but for those listed in
+# tests/drf_suite/known_differences.txt (scripts/drf-suite.sh).
+test-drf: build
+	PY=$(PY) scripts/drf-suite.sh
+
+# The Django tests, the shop's tests and DRF's suite (both runs) again, on
+# PostgreSQL: a throwaway cluster in a temporary directory, stopped and removed
+# also when a test fails (scripts/pg-cluster.sh). Skipped with a message where the server binaries
 # are missing, or with ZEMBRA_SKIP_POSTGRES=1.
 .PHONY: test-postgres
 test-postgres: build native-testing-module
 	scripts/pg-cluster.sh run sh -c 'PYTHONPATH=$(NATIVE_BUILD)/testing $(PY) -m pytest tests/python/django_tests \
-	  && SHOP_DATABASE_URL="$$ZEMBRA_TEST_DATABASE_URL" $(PY) examples/shop/manage.py test catalog'
+	  && SHOP_DATABASE_URL="$$ZEMBRA_TEST_DATABASE_URL" $(PY) examples/shop/manage.py test catalog \
+	  && PY=$(PY) scripts/drf-suite.sh --postgres'
 
 # Native unit tests of the pure library, and the test-only module.
 $(NATIVE_BUILD)/CMakeCache.txt: $(STAMP) CMakeLists.txt
