@@ -29,7 +29,22 @@ Status register_speedups(PyObject* module) {
   return {};
 }
 
-int exec_speedups(PyObject* module) noexcept { return execute_module(module, register_speedups); }
+// The binding keeps Python objects in per-process caches (looked-up
+// functions, classes and their slots), filled by whichever interpreter uses
+// them first. Objects of a sub-interpreter would outlive it there, and the
+// main interpreter's objects would be used by code of another one, so only
+// the main interpreter may load the module. The check comes before anything
+// else: execute_module already registers with the running interpreter.
+int exec_speedups(PyObject* module) noexcept {
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    PyErr_SetString(PyExc_ImportError,
+                    "zembra._speedups can only be imported in the main interpreter; it keeps per-process caches of "
+                    "Python objects that a sub-interpreter cannot share (zembra_core and zembra_django work in "
+                    "sub-interpreters)");
+    return -1;
+  }
+  return execute_module(module, register_speedups);
+}
 
 int traverse_speedups(PyObject* module, visitproc visit, void* arg) { return traverse_state(module, visit, arg); }
 int clear_speedups(PyObject* module) { return clear_state(module); }
