@@ -228,7 +228,9 @@ class _Compiled:
             plain = (getattr(field, "coerce_to_string", api_settings.COERCE_DECIMAL_TO_STRING)
                      and not field.localize and not field.normalize_output and field.rounding is None
                      and field.decimal_places is not None)
-            return "decimal" if plain and isinstance(model_field, models.DecimalField) else None
+            # The native decimal holds 28 digits (96 bits); wider columns are DRF's.
+            fits = isinstance(model_field, models.DecimalField) and (model_field.max_digits or 29) <= 28
+            return "decimal" if plain and fits else None
         if cls is drf.BooleanField:
             return "bool"
         if cls in _OUTPUT_TEXT:

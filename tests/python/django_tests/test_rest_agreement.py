@@ -19,7 +19,7 @@ from rest_framework.routers import SimpleRouter
 
 import zembra.rest
 from django_tests.testapp.layer_models import Shouting
-from django_tests.testapp.models import Article, Author, Encoded, Entry, Label, Ticket
+from django_tests.testapp.models import Article, Author, Encoded, Entry, Label, Precise, Ticket
 
 NOW = dt.datetime(2024, 6, 1, 12, 30, 15, 123456, tzinfo=dt.timezone.utc)
 TICKET = "0b8a4a8e-5f55-4c55-9d8e-4a9d2e8f6f01"
@@ -402,3 +402,22 @@ def test_lists_run_the_model_layer_as_drf_does(world, queryset, receiver):
         assert ours(queryset(), many=True).data == drf(queryset(), many=True).data
     finally:
         signals.post_init.disconnect(receiver, sender=Author)
+
+
+@pytest.mark.parametrize("fine, huge", [
+    ("1.234567890123456789012345678912", "1"), ("0.000000000000000000000000000001", str(2**96)),
+    ("-1.999999999999999999999999999999", "9" * 38), ("1.5", str(-2**96 + 1)),
+])
+def test_decimals_past_96_bits_and_28_places(world, fine, huge):
+    drf, ours = serializer_pair(Precise)
+    answers = []
+    for serializer in (drf, ours):
+        with transaction.atomic():
+            checked = serializer(data={"fine": fine, "huge": huge})
+            valid = checked.is_valid()
+            saved = checked.save() if valid else None
+            listed = answer_of(lambda: serializer(Precise.objects.all(), many=True).data)
+            answers.append((valid, checked.errors, serializer(saved).data if valid else None, listed,
+                            listed[0] == "ok" and zembra.rest.JSONRenderer().render(listed[1])))
+            transaction.set_rollback(True)
+    assert answers[1] == answers[0]

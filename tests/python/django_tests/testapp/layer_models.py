@@ -87,3 +87,10 @@ class Shouting(models.QuerySet):
         super()._fetch_all()
         for label in self._result_cache:
             label.name = label.name.upper()
+
+
+class Precise(models.Model):
+    """Decimals past what 96 bits and 28 places hold."""
+
+    fine = models.DecimalField(max_digits=32, decimal_places=30)
+    huge = models.DecimalField(max_digits=38, decimal_places=0)
