@@ -183,8 +183,10 @@ class _Compiled:
                                                            or not model_field.target_field.primary_key):
                 return None
             target = _target(model_field)
-            # DRF writes the key as the attribute holds it.
-            return self._spec(name, model_field, model_field.attname, target, represent=_as_is)
+            # DRF gives the key as the attribute holds it: a UUID or a Decimal
+            # stays that object in .data.
+            kind = _key_kind(target)
+            return self._spec(name, model_field, model_field.attname, target, kind, represent=_as_is)
         if cls is relations.ManyRelatedField:
             child = field.child_relation
             if type(child) is not relations.PrimaryKeyRelatedField or child.pk_field is not None \
@@ -193,7 +195,7 @@ class _Compiled:
             target = _target(model_field.target_field)
             return _Field(name, model_field, model_field.name, "many",
                           {"cache": model_field.name, "item_attribute": target.attname,
-                           "item_kind": _output_kind(target)},
+                           "item_kind": _key_kind(target)},
                           True, relation="many", related_model=model_field.related_model, to_field=target)
         if model_field.is_relation:
             return None
@@ -597,6 +599,12 @@ class ModelSerializer(serializers.ModelSerializer):
         for attr, value in many_to_many:
             getattr(instance, attr).set(value)
         return instance
+
+
+def _key_kind(target) -> str:
+    """The column kind of a related key, which DRF writes as it is."""
+    kind = _output_kind(target)
+    return kind if kind in ("int", "str") else "json"
 
 
 def _as_is(value):

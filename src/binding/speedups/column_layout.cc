@@ -332,6 +332,9 @@ template <bool Json>
 Result<Object> raw_rows_body(PyObject* self, Slots slots) {
   ZB_TRY(PyObject * rows, for_parameter("rows", to_instance(slots[0], &PyList_Type, "list")));
   ZB_TRY(std::vector<RawColumn> plan, read_raw_plan(slots[1], self_of(self)->columns.size()));
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    plan[i].uuid_object = self_of(self)->columns[i].kind == ColumnKind::Json;
+  }
   RawCook cook;
   Source source{true, &plan, &cook};
   return Json ? many_json(self, rows, "rows", source) : many_dicts(self, rows, "rows", source);

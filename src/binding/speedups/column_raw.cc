@@ -86,6 +86,10 @@ Result<Object> RawCook::cook(PyObject* value, const RawColumn& column) {
                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(value)));
       std::optional<Uuid> uuid = rows::uuid_from_hex(hex);
       if (!uuid) return Object();
+      if (column.uuid_object) {
+        ZB_TRY(PyObject * type, uuid_type());
+        return checked(PyObject_CallOneArg(type, value));
+      }
       Buffer text;
       text::format_uuid(*uuid, text);
       return ascii(text.view());

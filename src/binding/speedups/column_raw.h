@@ -34,6 +34,9 @@ enum class RawReader : std::uint8_t {
 struct RawColumn {
   RawReader reader = RawReader::Raw;
   rows::DecimalColumn decimal;
+  // UuidHex: a uuid.UUID rather than its text, for a column that writes
+  // its values as they are (a related key).
+  bool uuid_object = false;
 };
 
 // plan: one entry per column, a reader code or (code, max_digits,

@@ -19,7 +19,7 @@ from rest_framework.routers import SimpleRouter
 
 import zembra.rest
 from django_tests.testapp.layer_models import Shouting
-from django_tests.testapp.models import Article, Author, Encoded, Entry, Label, Precise, Ticket
+from django_tests.testapp.models import Article, Author, Encoded, Entry, Label, Precise, Reply, Ticket
 
 NOW = dt.datetime(2024, 6, 1, 12, 30, 15, 123456, tzinfo=dt.timezone.utc)
 TICKET = "0b8a4a8e-5f55-4c55-9d8e-4a9d2e8f6f01"
@@ -421,3 +421,16 @@ def test_decimals_past_96_bits_and_28_places(world, fine, huge):
                             listed[0] == "ok" and zembra.rest.JSONRenderer().render(listed[1])))
             transaction.set_rollback(True)
     assert answers[1] == answers[0]
+
+
+@pytest.mark.parametrize("queryset", [lambda: Reply.objects.order_by("pk"),
+                                      lambda: Reply.objects.order_by("pk").prefetch_related("tickets")],
+                         ids=["rows", "prefetched"])
+def test_keys_of_uuid_models_stay_uuids(world, queryset):
+    reply = Reply.objects.create(ticket=world["ticket"])
+    reply.tickets.set([world["ticket"]])
+    drf, ours = serializer_pair(Reply)
+    for data in (lambda s: s(queryset(), many=True).data, lambda s: s(queryset().get()).data):
+        expected, answer = data(drf), data(ours)
+        assert answer == expected and repr(answer) == repr(expected)
+        assert zembra.rest.JSONRenderer().render(answer) == renderers.JSONRenderer().render(expected)

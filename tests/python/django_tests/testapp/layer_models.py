@@ -94,3 +94,10 @@ class Precise(models.Model):
 
     fine = models.DecimalField(max_digits=32, decimal_places=30)
     huge = models.DecimalField(max_digits=38, decimal_places=0)
+
+
+class Reply(models.Model):
+    """Relations to a model whose key is a UUID."""
+
+    ticket = models.ForeignKey(Ticket, on_delete=models.CASCADE)
+    tickets = models.ManyToManyField(Ticket, related_name="replies_listing")
