@@ -192,7 +192,9 @@ class _Compiled:
             if type(child) is not relations.PrimaryKeyRelatedField or child.pk_field is not None \
                     or not model_field.many_to_many:
                 return None
-            target = _target(model_field.target_field)
+            # DRF writes each related object's primary key, whatever field
+            # the through table refers to.
+            target = _target(model_field.related_model._meta.pk)
             return _Field(name, model_field, model_field.name, "many",
                           {"cache": model_field.name, "item_attribute": target.attname,
                            "item_kind": _key_kind(target)},

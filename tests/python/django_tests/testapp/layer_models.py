@@ -101,3 +101,36 @@ class Reply(models.Model):
 
     ticket = models.ForeignKey(Ticket, on_delete=models.CASCADE)
     tickets = models.ManyToManyField(Ticket, related_name="replies_listing")
+
+
+class Cook(models.Model):
+    name = models.CharField(max_length=20, unique=True)
+
+
+class Kitchen(models.Model):
+    """A many-to-many whose through model refers to the cooks by name, a
+    relation to a model whose key is a one-to-one key."""
+
+    cooks = models.ManyToManyField(Cook, through="Shift")
+    venue = models.ForeignKey("Restaurant", on_delete=models.CASCADE, null=True, blank=True)
+
+
+class Shift(models.Model):
+    kitchen = models.ForeignKey(Kitchen, on_delete=models.CASCADE)
+    cook = models.ForeignKey(Cook, to_field="name", on_delete=models.CASCADE)
+
+
+class Place(models.Model):
+    name = models.CharField(max_length=20)
+    labels = models.ManyToManyField(Label, related_name="places")
+
+
+class Restaurant(Place):
+    """A child whose key is its parent link."""
+
+
+class Bar(Place):
+    """A child with a key of its own."""
+
+    bar_id = models.AutoField(primary_key=True)
+    place_ptr = models.OneToOneField(Place, parent_link=True, on_delete=models.CASCADE)
