@@ -277,6 +277,8 @@ class ModelResource:
             represent = _represent(kind, field)
             if represent is not None:
                 options["represent"] = represent
+                # The native decimal holds 28 digits (96 bits): wider columns are quantized in Python.
+                options["represent_all"] = kind == "decimal" and field.max_digits > 28
             read_only = (listed_read_only or isinstance(field, models.AutoField) or not field.editable
                          or isinstance(field, models.GeneratedField))
             spec = _Field(name, field, field.attname, kind, options, read_only)

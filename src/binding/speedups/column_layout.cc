@@ -124,6 +124,13 @@ Result<Column> parse_column(PyObject* spec, Py_ssize_t index) {
     if (column.kind == ColumnKind::Many) return column_error(index, "represent does not belong to many columns");
     column.represent = Object::borrow(represent);
   }
+  ZB_TRY(PyObject * represent_all, option(options, "represent_all"));
+  if (represent_all) {
+    int truth = PyObject_IsTrue(represent_all);
+    if (truth < 0) return python_error();
+    if (truth && !column.represent) return column_error(index, "represent_all needs represent");
+    column.represent_all = truth != 0;
+  }
   if (column.kind == ColumnKind::Many) {
     ZB_TRY(PyObject * cache, option(options, "cache"));
     ZB_TRY(PyObject * item_attribute, option(options, "item_attribute"));
@@ -424,7 +431,8 @@ constexpr const char* kLayoutDoc =
     "date, time, datetime (option iso: isoformat() text, UTC as Z), uuid, bytes,\n"
     "json, duration, file, many (options\n"
     "cache, item_attribute, item_kind). Option represent: a callable whose\n"
-    "answer is written for a value not of the kind's own type. missing(instance,\n"
+    "answer is written for a value not of the kind's own type (for every value\n"
+    "with represent_all). missing(instance,\n"
     "key) gives the keys of a to-many column whose objects were not prefetched.";
 
 PyType_Slot kLayoutSlots[] = {

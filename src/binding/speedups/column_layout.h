@@ -49,6 +49,9 @@ struct Column {
   // field, text in a date field), or that the kind's conversion refuses;
   // its answer is written as it is. Empty: such values raise.
   Object represent;
+  // Every value goes to represent (a column the native conversions cannot
+  // hold exactly, such as decimals wider than 28 digits).
+  bool represent_all = false;
   // Many: the prefetch cache's name, the key attribute of each related
   // object and the kind of that key.
   Object cache_name;

@@ -68,8 +68,10 @@ Result<Object> call_represent(const Column& column, PyObject* value) {
 
 Result<Object> ColumnValues::represented(PyObject* value, const Column& column) {
   if (!column.represent) return Object();
-  ZB_TRY(bool own, of_own_type(value, column.kind));
-  if (own) return Object();
+  if (!column.represent_all) {
+    ZB_TRY(bool own, of_own_type(value, column.kind));
+    if (own) return Object();
+  }
   return call_represent(column, value);
 }
 

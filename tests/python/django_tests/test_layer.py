@@ -17,7 +17,7 @@ import zembra
 import zembra.rest
 from django_tests.test_rest_agreement import (  # noqa: F401 (fixture)
     ASSIGNED, SERIALIZERS, answer_of, invalid_bodies, valid_bodies, world)
-from django_tests.testapp.models import Article, Everything, Ticket
+from django_tests.testapp.models import Article, Everything, Precise, Ticket
 from leakcheck import assert_no_leak
 from zembra.django import ModelResource
 
@@ -263,3 +263,18 @@ def test_assigned_attributes_are_written_as_drf_writes_them(world, name, value):
     assert answer_of(lambda: resource.dump(article)[name]) == expected
     if expected[0] == "ok":
         assert json.loads(resource.dump_json(article)) == {name: expected[1]}
+
+
+@pytest.mark.parametrize("fine, huge", [("1.234567890123456789012345678912", str(2**96)),
+                                        ("-0.000000000000000000000000000001", "9" * 38)])
+def test_decimals_past_96_bits_and_28_places(db, fine, huge):
+    with transaction.atomic():
+        Precise.objects.create(fine=fine, huge=huge)
+        resource = ModelResource(Precise, exclude=["id"])
+        instances = answer_of(lambda: list(Precise.objects.all()))
+        if instances[0] == "ok":  # SQLite keeps such numbers as floats, which Django may refuse
+            expected = dict(drf_serializer(Precise, exclude=["id"])(instances[1][0]).data)
+            assert expected == {"fine": fine, "huge": huge} or db.vendor == "sqlite"
+            assert resource.dump(instances[1][0]) == expected
+            assert resource.serialize_queryset(Precise.objects.all()) == [expected]
+        transaction.set_rollback(True)
