@@ -87,3 +87,41 @@ class Shouting(models.QuerySet):
         super()._fetch_all()
         for label in self._result_cache:
             label.name = label.name.upper()
+
+
+class Place(models.Model):
+    """A parent whose unique field its children share (multi-table)."""
+
+    slug = models.SlugField(unique=True)
+
+
+class Shop(Place):
+    owner = models.CharField(max_length=20, blank=True)
+
+
+class Coupon(models.Model):
+    """Uniqueness from single-field constraints: one for every row, one for
+    the rows its condition (on the same field) selects."""
+
+    code = models.CharField(max_length=10)
+    ref = models.CharField(max_length=10, blank=True)
+
+    class Meta:
+        constraints = [
+            models.UniqueConstraint(fields=["code"], name="coupon_code_unique"),
+            models.UniqueConstraint(fields=["ref"], condition=models.Q(ref__startswith="x"), name="coupon_ref_x"),
+        ]
+
+
+class Moment(models.Model):
+    """A primary key that is a datetime."""
+
+    at = models.DateTimeField(primary_key=True)
+
+
+class Reading(models.Model):
+    """Relations to a datetime key, which the input parser cannot read as
+    Django's lookup does."""
+
+    moment = models.ForeignKey(Moment, on_delete=models.CASCADE, null=True, blank=True)
+    moments = models.ManyToManyField(Moment, related_name="readings_of")

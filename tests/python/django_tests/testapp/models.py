@@ -88,4 +88,5 @@ class Decoded(models.Model):
     doc = models.JSONField(decoder=Decoder)
 
 
-from django_tests.testapp.layer_models import Article, Author, Encoded, Entry, Label, Ticket  # noqa: E402,F401
+from django_tests.testapp.layer_models import (  # noqa: E402,F401
+    Article, Author, Coupon, Encoded, Entry, Label, Moment, Place, Reading, Shop, Ticket)
