@@ -217,8 +217,8 @@ def _unknown(model, names, option: str) -> ImproperlyConfigured:
         listed = ", ".join(repr(n) for n in reverse)
         return ImproperlyConfigured(
             f"{model.__name__}: {listed} (in {option}=) "
-            f"{'is a reverse relation' if len(reverse) == 1 else 'are reverse relations'}, which ModelResource does not support (only the model's own fields and forward relations); "
-            f"its fields are: {known}")
+            f"{'is a reverse relation' if len(reverse) == 1 else 'are reverse relations'}, which ModelResource "
+            f"does not support (only the model's own fields and forward relations); its fields are: {known}")
     listed = ", ".join(repr(n) for n in names)
     return ImproperlyConfigured(
         f"{model.__name__} has no field {listed} (in {option}=); its fields are: {known}")
@@ -463,8 +463,8 @@ class ModelResource:
     def load(self, body, *, partial: bool = False, instance=None, unknown: str = "ignore",
              encoding: str | None = None):
         """Request input (JSON bytes or str, a parsed dict, or the request
-        itself) checked by the model's rules. Returns ``(values, None)``, the values ready for
-        ``Model(**values)`` or ``setattr`` (related objects as instances,
+        itself) checked by the model's rules. Returns ``(values, None)``,
+        the values ready for ``Model(**values)`` or ``setattr`` (related objects as instances,
         many-to-many fields as lists of instances), or ``(None, report)``,
         a report in the shape of ``zembra_core.validate``'s. Read-only fields
         are ignored; ``partial=True`` requires nothing (updates);
