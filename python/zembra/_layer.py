@@ -12,12 +12,14 @@ uniqueness, many-to-many keys that were not prefetched) runs in Python.
 
 from __future__ import annotations
 
+import codecs
 import decimal
+import io
 from collections.abc import Iterable, Mapping
 from typing import Any
 
 from django.core import validators as dj_validators
-from django.core.exceptions import ImproperlyConfigured, ValidationError
+from django.core.exceptions import FieldDoesNotExist, ImproperlyConfigured, ObjectDoesNotExist, ValidationError
 from django.db import models
 from django.db.models.query import QuerySet
 from django.utils import timezone
@@ -78,6 +80,13 @@ def _input_kind(field: models.Field) -> str | None:
     return {"bool": "boolean", "decimal": "decimal", "float": "float", "int": "integer",
             "duration": "duration", "datetime": "datetime", "date": "date", "time": "time",
             "uuid": "uuid", "json": "json", "str": "string"}.get(kind)
+
+
+# The parser reads a related key as the target field's lookup prepares it
+# for these kinds only; keys of any other target (a DateTimeField primary
+# key, say) are taken as any JSON value and looked up as DRF looks them up.
+_KEY_KINDS = {"integer": "integer", "string": "string", "email": "string", "url": "string", "slug": "string",
+              "ip": "string", "uuid": "uuid"}
 
 
 def _target(field: models.Field) -> models.Field:
@@ -145,7 +154,7 @@ class _Field:
     """One field of a resource: how it is written, read and checked."""
 
     __slots__ = ("name", "model_field", "attribute", "kind", "options", "read_only", "relation",
-                 "to_field", "related_model", "plan")
+                 "to_field", "related_model", "plan", "any_key", "unique_conditions")
 
     def __init__(self, name, model_field, attribute, kind, options, read_only, relation=None,
                  related_model=None, to_field=None):
@@ -159,6 +168,8 @@ class _Field:
         self.related_model = related_model
         self.to_field = to_field  # the related field a one-relation refers to
         self.plan: dict[str, Any] | None = None
+        self.any_key = False  # keys the parser cannot read: looked up in Python
+        self.unique_conditions: list = []  # one per uniqueness rule; None for unique=True
 
     def column(self) -> tuple:
         return (self.name, self.attribute, self.kind, self.options)
@@ -191,11 +202,38 @@ def _model_field(model, name: str):
     return field
 
 
+def _is_reverse_relation(model, name: str) -> bool:
+    try:
+        field = model._meta.concrete_model._meta.get_field(name)
+    except FieldDoesNotExist:
+        return False
+    return field.auto_created and not field.concrete
+
+
 def _unknown(model, names, option: str) -> ImproperlyConfigured:
     known = ", ".join(_default_names(model))
+    reverse = [n for n in names if _is_reverse_relation(model, n)]
+    if reverse:
+        listed = ", ".join(repr(n) for n in reverse)
+        return ImproperlyConfigured(
+            f"{model.__name__}: {listed} (in {option}=) "
+            f"{'is a reverse relation' if len(reverse) == 1 else 'are reverse relations'}, which ModelResource "
+            f"does not support (only the model's own fields and forward relations); its fields are: {known}")
     listed = ", ".join(repr(n) for n in names)
     return ImproperlyConfigured(
         f"{model.__name__} has no field {listed} (in {option}=); its fields are: {known}")
+
+
+def _unique_conditions(field: models.Field) -> list:
+    """The rows each of DRF's UniqueValidators for a field looks among: None
+    for ``unique=True`` (all rows), the condition of each single-field
+    ``UniqueConstraint`` that refers to no other field. A rule that involves
+    other fields is the serializer's (as ``unique_together``), not the field's."""
+    conditions = {c.condition for c in field.model._meta.constraints
+                  if isinstance(c, models.UniqueConstraint) and set(c.fields) == {field.name}}
+    if getattr(field, "unique", False):
+        conditions.add(None)
+    return [c for c in conditions if c is None or set(c.referenced_base_fields) <= {field.name}]
 
 
 def _choices(field: models.Field) -> list:
@@ -249,8 +287,10 @@ class ModelResource:
         self.layout = ColumnLayout([f.column() for f in self.fields], self._missing_keys)
         self._plans: dict[bool, Any] = {}
         self._queries: dict[tuple, Any] = {}
-        self._unique = [f for f in self.fields if not f.read_only and f.relation != "many"
-                        and getattr(f.model_field, "unique", False)]
+        for spec in self.fields:
+            if not spec.read_only and spec.relation != "many":
+                spec.unique_conditions = _unique_conditions(spec.model_field)
+        self._unique = [f for f in self.fields if f.unique_conditions]
 
     def __repr__(self) -> str:
         return f"ModelResource({self.model.__name__}, {len(self.fields)} fields)"
@@ -296,7 +336,11 @@ class ModelResource:
             "allow_null": bool(field.null),
         }
         if spec.relation is not None:
-            key_kind = _input_kind(_target(spec.to_field))
+            key_kind = _KEY_KINDS.get(_input_kind(_target(spec.to_field)))
+            if key_kind is None:
+                spec.any_key = True
+                entry["kind"] = "json"
+                return entry
             entry["kind"] = "many_primary_keys" if spec.relation == "many" else "primary_key"
             entry["key_kind"] = key_kind
             if spec.relation == "many":
@@ -364,6 +408,12 @@ class ModelResource:
 
     def _missing_keys(self, instance, key):
         """The keys of a to-many field whose objects were not prefetched."""
+        if isinstance(instance, dict):
+            # A row of values() has one related key per row, not the list.
+            raise TypeError(
+                f"{self!r}: field {key!r} is a to-many relation, whose keys a dict (a values() row) does not "
+                f"hold: pass model instances with .prefetch_related({key!r}), use serialize_queryset() for a "
+                f"query set, or leave the field out")
         if getattr(instance, "pk", None) is None:
             return []
         if not self.allow_m2m_queries:
@@ -412,26 +462,35 @@ class ModelResource:
             plan = self._plans[reject] = InputPlan(entries)
         return plan
 
-    def load(self, body, *, partial: bool = False, instance=None, unknown: str = "ignore"):
-        """Request input (JSON bytes or str, or a parsed dict) checked by the
-        model's rules. Returns ``(values, None)``, the values ready for
-        ``Model(**values)`` or ``setattr`` (related objects as instances,
+    def load(self, body, *, partial: bool = False, instance=None, unknown: str = "ignore",
+             encoding: str | None = None):
+        """Request input (JSON bytes or str, a parsed dict, or the request
+        itself) checked by the model's rules. Returns ``(values, None)``,
+        the values ready for ``Model(**values)`` or ``setattr`` (related objects as instances,
         many-to-many fields as lists of instances), or ``(None, report)``,
         a report in the shape of ``zembra_core.validate``'s. Read-only fields
         are ignored; ``partial=True`` requires nothing (updates);
         ``unknown="reject"`` reports keys that are not fields; ``instance``
-        is the object being updated (left out of uniqueness checks)."""
-        values, errors = self.load_errors(body, partial=partial, instance=instance, unknown=unknown)
+        is the object being updated (left out of uniqueness checks). Bytes
+        are read in ``encoding``; a request's body in the charset of its
+        ``Content-Type`` (``request.encoding``), else ``DEFAULT_CHARSET``, as
+        DRF's JSONParser reads it."""
+        values, errors = self.load_errors(body, partial=partial, instance=instance, unknown=unknown,
+                                          encoding=encoding)
         if errors is None:
             return values, None
         return None, self.report(errors)
 
-    def load_errors(self, body, *, partial: bool = False, instance=None, unknown: str = "ignore"):
+    def load_errors(self, body, *, partial: bool = False, instance=None, unknown: str = "ignore",
+                    encoding: str | None = None):
         """``load`` with the errors as DRF gives them: ``{name: [(message,
         code), ...]}`` (``"non_field_errors"`` for the body as a whole)."""
+        body, problem = _decoded(body, encoding)
+        if problem is not None:
+            return None, {"non_field_errors": [problem]}
         values, errors = parse_input(self._plan(unknown == "reject"), body, partial=partial, unknown=unknown)
         if errors is not None:
-            if "non_field_errors" not in errors:
+            if not _unread(errors):
                 # As DRF does, the fields that did parse still get their
                 # database checks, so one answer reports every problem.
                 checked = [f.plan for f in self._database_checked if f.name not in errors]
@@ -461,15 +520,21 @@ class ModelResource:
         and uniqueness, for the fields in values."""
         errors = {}
         for spec in self.fields:
+            if spec.any_key and spec.relation == "one" and spec.name in values and values[spec.name] == "":
+                # DRF's relation fields take an empty text for null.
+                if not spec.plan["allow_null"]:
+                    errors[spec.name] = [("This field may not be null.", "null")]
+                    continue
+                values[spec.name] = None
             if spec.relation is not None and values.get(spec.name) is not None:
-                problem = self._resolve(spec, values)
-                if problem is not None:
-                    errors[spec.name] = [problem]
+                problems = self._resolve_any(spec, values) if spec.any_key else self._resolve(spec, values)
+                if problems:
+                    errors[spec.name] = problems if isinstance(problems, list) else [problems]
         for spec in self._unique:
             if values.get(spec.name) is not None and spec.name not in errors:
-                problem = self._unique_problem(spec, values[spec.name], instance)
-                if problem is not None:
-                    errors[spec.name] = [problem]
+                problems = self._unique_problems(spec, values[spec.name], instance)
+                if problems:
+                    errors[spec.name] = problems
         return errors
 
     def _resolve(self, spec: _Field, values: dict) -> tuple[str, str] | None:
@@ -511,21 +576,57 @@ class ModelResource:
         values[spec.name] = [found[key] for key in keys]
         return None
 
-    def _unique_problem(self, spec: _Field, value, instance) -> tuple[str, str] | None:
-        field = spec.model_field
-        updating = instance is not None and instance.pk is not None
-        taken = None if updating else self._query(spec, UniqueQuery, _ExactLookup(self.model._default_manager),
-                                                  field).exists(value)
-        if taken is None:
-            others = self.model._default_manager.filter(**{field.name: value})
-            if updating:
-                others = others.exclude(pk=instance.pk)
-            taken = others.exists()
-        if not taken:
+    def _resolve_any(self, spec: _Field, values: dict) -> list[tuple[str, str]] | None:
+        """Replaces keys the parser took as any JSON value by the related
+        objects, one lookup per key as DRF's relation fields make it."""
+        related = spec.related_model._default_manager.all()
+        limit = spec.model_field.get_limit_choices_to()
+        if limit:
+            related = related.filter(limit if isinstance(limit, models.Q) else models.Q(**limit))
+        data = values[spec.name]
+        if spec.relation == "one":
+            found, problems = _lookup(spec, related, data, by_pk=spec.to_field.primary_key)
+            if problems:
+                return problems
+            values[spec.name] = found
             return None
-        message = field.error_messages["unique"] % {"model_name": self.model._meta.verbose_name,
-                                                     "field_label": field.verbose_name}
-        return (message, "unique")
+        if isinstance(data, str) or not hasattr(data, "__iter__"):
+            return [(f'Expected a list of items but got type "{type(data).__name__}".', "not_a_list")]
+        if not spec.model_field.blank and len(data) == 0:
+            return [("This list may not be empty.", "empty")]
+        objects = []
+        for key in data:
+            found, problems = _lookup(spec, related, key, by_pk=True)
+            if problems:
+                return problems
+            objects.append(found)
+        values[spec.name] = objects
+        return None
+
+    def _unique_problems(self, spec: _Field, value, instance) -> list[tuple[str, str]]:
+        """One error per uniqueness rule the value breaks, as DRF's
+        UniqueValidators report them. The rows are those of the model that
+        declares the field: a parent's unique field is unique among the
+        parent's rows, children or not, and its message names the parent."""
+        field = spec.model_field
+        manager = field.model._default_manager
+        updating = instance is not None and instance.pk is not None
+        problems = []
+        for condition in spec.unique_conditions:
+            taken = None
+            if condition is None and not updating:
+                taken = self._query(spec, UniqueQuery, _ExactLookup(manager), field).exists(value)
+            if taken is None:
+                others = manager.all() if condition is None else manager.filter(condition)
+                others = others.filter(**{f"{field.name}__exact": value})
+                if updating:
+                    others = others.exclude(pk=instance.pk)
+                taken = others.exists()
+            if taken:
+                message = field.error_messages["unique"] % {"model_name": field.model._meta.verbose_name,
+                                                             "field_label": field.verbose_name}
+                problems.append((message, "unique"))
+        return problems
 
     def _query(self, spec: _Field, kind, *args):
         """The compiled query of one kind for a field, made on first use."""
@@ -537,13 +638,29 @@ class ModelResource:
 
     def report(self, errors: Mapping[str, list]) -> dict[str, Any]:
         """Errors as ``{name: [(message, code), ...]}`` in the report shape
-        of ``zembra_core.validate``."""
-        entries = [{"field": name, "message": str(message), "code": code, "params": {}}
+        of ``zembra_core.validate``: ``params`` hold the limits the messages
+        name, as text; a body that was not read counts no field as valid."""
+        entries = [{"field": name, "message": str(message), "code": code, "params": self._params(name, code)}
                    for name, problems in errors.items() for message, code in problems]
         writable = sum(1 for f in self.fields if not f.read_only)
         failed = sum(1 for name in errors if name in self._by_name)
-        return {"valid_count": max(writable - failed, 0), "error_count": len(entries), "is_valid": False,
-                "errors": entries}
+        valid = 0 if _unread(errors) else max(writable - failed, 0)
+        return {"valid_count": valid, "error_count": len(entries), "is_valid": False, "errors": entries}
+
+    def _params(self, name: str, code: str) -> dict[str, str]:
+        """The limit a DRF message of this code names (under the message's
+        own placeholder), read from the field's input rules."""
+        spec = self._by_name.get(name)
+        plan = spec.plan if spec is not None else None
+        if not plan:
+            return {}
+        if code in ("max_length", "min_length", "max_value", "min_value", "max_digits") and code in plan:
+            return {code: str(plan[code])}
+        if code == "max_decimal_places" and "decimal_places" in plan:
+            return {code: str(plan["decimal_places"])}
+        if code == "max_whole_digits" and "max_digits" in plan:
+            return {code: str(plan["max_digits"] - plan["decimal_places"])}
+        return {}
 
     def save(self, values: dict[str, Any], instance=None):
         """Creates an instance from ``load``'s values, or updates ``instance``
@@ -718,6 +835,57 @@ def key_fits(field: models.Field, key, using: str) -> bool:
     except KeyError:
         return True
     return (low is None or key >= low) and (high is None or key <= high)
+
+
+def _lookup(spec: _Field, related, key, by_pk: bool):
+    """(object, None) or (None, problems): ``related.get(pk=key)`` as DRF's
+    PrimaryKeyRelatedField asks it, or ``get(<to_field>=key)`` as its
+    SlugRelatedField does; a Django ValidationError (a key the target
+    field's lookup cannot read) is reported as DRF's serializer reports it."""
+    try:
+        if by_pk and isinstance(key, bool):
+            raise TypeError
+        return related.get(**{"pk" if by_pk else spec.to_field.name: key}), None
+    except ObjectDoesNotExist:
+        if by_pk:
+            return None, [(f'Invalid pk "{key}" - object does not exist.', "does_not_exist")]
+        return None, [(f"Object with {spec.to_field.name}={key} does not exist.", "does_not_exist")]
+    except (TypeError, ValueError):
+        if by_pk:
+            return None, [(f"Incorrect type. Expected pk value, received {type(key).__name__}.", "incorrect_type")]
+        return None, [("Invalid value.", "invalid")]
+    except ValidationError as exc:
+        return None, [(error.message % error.params if error.params else error.message,
+                       error.code or getattr(exc, "code", None) or "invalid") for error in exc.error_list]
+
+
+def _unread(errors: Mapping[str, list]) -> bool:
+    """Whether the body was not read as an object (malformed, or not an
+    object), so no field was checked; unknown keys leave the fields read."""
+    return any(code != "unknown_field" for _message, code in errors.get("non_field_errors", ()))
+
+
+def _decoded(body, encoding: str | None):
+    """(body, None) ready for the parser, or (None, problem) when its bytes
+    are not text in its charset. A request's body is read in its charset,
+    bytes in ``encoding``: decoded as DRF's JSONParser decodes them (a
+    stream reader), UTF-8 left to the parser, which reads it as DRF does."""
+    from django.http import HttpRequest
+
+    request = getattr(body, "_request", body)  # DRF's Request wraps Django's
+    if isinstance(request, HttpRequest):
+        from django.conf import settings
+
+        encoding = request.encoding or settings.DEFAULT_CHARSET
+        body = request.body
+    if encoding is None or not isinstance(body, (bytes, bytearray, memoryview)):
+        return body, None
+    if codecs.lookup(encoding).name == "utf-8":
+        return body, None
+    try:
+        return codecs.getreader(encoding)(io.BytesIO(body)).read(), None
+    except ValueError as exc:
+        return None, (f"JSON parse error - {exc}", "parse_error")
 
 
 def _missing_object(spec: _Field, key) -> tuple[str, str]:

@@ -63,7 +63,7 @@ def product_detail(request, pk):
 
 
 def product_create(request):
-    values, report = PRODUCTS.load(request.body)
+    values, report = PRODUCTS.load(request)  # the body in its Content-Type charset, as DRF reads it
     if report:
         return answer(report, status=400)
     try:

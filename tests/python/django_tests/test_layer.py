@@ -56,6 +56,8 @@ def test_fields_and_flags_are_drfs(model, options):
 @pytest.mark.parametrize("options, name", [
     ({"fields": ["title", "nope"]}, "'nope' (in fields=)"), ({"exclude": ["nope"]}, "'nope' (in exclude=)"),
     ({"read_only": ["x", "y"]}, "'x', 'y' (in read_only=)"), ({"fields": ["tickets"]}, "'tickets' (in fields=)"),
+    ({"fields": ["title", "ticket"]}, "'ticket' (in fields=) is a reverse relation, which ModelResource does not"),
+    ({"exclude": ["ticket"]}, "'ticket' (in exclude=) is a reverse relation"),
     ({"fields": ["title"], "exclude": ["title"]}, "not both"), ({"fields": "title"}, "list of names"),
 ])
 def test_unknown_names_are_named(options, name):
@@ -278,3 +280,138 @@ def test_decimals_past_96_bits_and_28_places(db, fine, huge):
             assert resource.dump(instances[1][0]) == expected
             assert resource.serialize_queryset(Precise.objects.all()) == [expected]
         transaction.set_rollback(True)
+
+
+# -- database rules, keys the parser cannot read, request charsets -----------
+
+MOMENT = dt.datetime(2024, 5, 1, 10, 0, tzinfo=dt.timezone.utc)
+
+
+@pytest.fixture
+def rows(db):
+    from django_tests.testapp.models import Coupon, Moment, Place, Shop
+
+    with transaction.atomic():
+        Place.objects.create(slug="plain")  # a parent row with no child
+        Shop.objects.create(slug="shop")
+        Coupon.objects.create(code="taken", ref="xone")
+        Coupon.objects.create(code="z", ref="yone")
+        Moment.objects.create(at=MOMENT)
+        yield
+        transaction.set_rollback(True)
+
+
+DATABASE_RULE_BODIES = [
+    ("Shop", {"slug": "plain"}), ("Shop", {"slug": "shop"}), ("Shop", {"slug": "new"}), ("Place", {"slug": "shop"}),
+    ("Coupon", {"code": "taken"}), ("Coupon", {"code": "new", "ref": "xone"}), ("Coupon", {"code": "n", "ref": "yone"}),
+    ("Coupon", {"code": "taken", "ref": "xone"}),
+    ("Reading", {"moment": "2024-05-01T10:00:00Z", "moments": ["2024-05-01T10:00:00+00:00"]}),
+    ("Reading", {"moment": "2024-05-01T11:00:00Z", "moments": []}), ("Reading", {"moment": "soon", "moments": []}),
+    ("Reading", {"moment": 5, "moments": [True]}), ("Reading", {"moment": True, "moments": "x"}),
+    ("Reading", {"moment": "", "moments": {"2024-05-01T10:00:00Z": 1}}), ("Reading", {"moment": None, "moments": 3}),
+    ("Reading", {"moment": [1], "moments": ["2024-05-01T10:00:00Z", "2023-01-01T00:00:00Z"]}),
+    ("Reading", {"moments": [None]}), ("Reading", {"moments": None}), ("Reading", {}),
+]
+
+
+@pytest.mark.parametrize("model_name, body", DATABASE_RULE_BODIES, ids=repr)
+def test_database_rules_and_any_keys_agree_with_drf(rows, model_name, body):
+    model = apps.get_model("testapp", model_name)
+    serializer = drf_serializer(model)(data=body)
+    values, errors = ModelResource(model).load_errors(json.dumps(body).encode())
+    if serializer.is_valid():
+        assert errors is None
+        assert without_instances(values) == without_instances(dict(serializer.validated_data))
+    else:
+        expected = {name: [(str(e), e.code) for e in found] for name, found in serializer.errors.items()}
+        assert errors == expected
+
+
+def test_unique_rules_keep_the_save_from_failing_as_full_clean_does(rows):
+    from django_tests.testapp.models import Coupon, Shop
+
+    for model, body in ((Shop, {"slug": "plain"}), (Coupon, {"code": "taken"})):
+        with pytest.raises(Exception) as django_says:
+            model(**body).full_clean()
+        values, errors = ModelResource(model).load_errors(body)
+        # The same model named (Django's message is capitalised, DRF's is not).
+        assert [m.lower() for m, _ in errors[next(iter(body))]] == [
+            m.lower() for m in django_says.value.message_dict[next(iter(body))]]
+    # An update leaves the instance itself out.
+    shop = Shop.objects.get(slug="shop")
+    assert ModelResource(Shop).load_errors({"slug": "shop"}, partial=True, instance=shop)[1] is None
+
+
+def test_values_rows_are_refused_for_to_many_fields_and_read_otherwise(world):
+    articles = list(Article.objects.order_by("pk").prefetch_related("labels"))
+    rows = list(Article.objects.order_by("pk").values())
+    with_labels = ModelResource(Article, fields=["id", "title", "labels"], allow_m2m_queries=True)
+    for call, given in ((with_labels.dump, rows[0]), (with_labels.dump_json, rows[0]), (with_labels.dump_many, rows),
+                        (with_labels.dump_many_json, rows)):
+        with pytest.raises(TypeError, match="field 'labels' is a to-many relation"):
+            call(given)
+    plain = ModelResource(Article, fields=["id", "title", "author", "price", "happens"])
+    assert plain.dump_many(rows) == plain.dump_many(articles)
+    assert plain.dump_many_json(rows) == plain.dump_many_json(articles)
+
+
+@pytest.mark.parametrize("body, field, params", [
+    (b'{"title": "New", "slug": "new", "price": "1.5"', None, None),
+    (b'[1]', None, None),
+    (b'{"title": "' + b"x" * 41 + b'", "slug": "new", "price": "1.5"}', "title", {"max_length": "40"}),
+    (b'{"title": "t", "slug": "new", "price": "1.5", "views": 1000001}', "views", {"max_value": "1000000"}),
+    (b'{"title": "t", "slug": "new", "price": "1.5", "ratio": -1}', "ratio", {"min_value": "0.0"}),
+    (b'{"title": "t", "slug": "new", "price": "1.234"}', "price", {"max_decimal_places": "2"}),
+    (b'{"title": "t", "slug": "new", "price": "12345.678"}', "price", {"max_digits": "7"}),
+    (b'{"title": "t", "slug": "new", "price": "123456"}', "price", {"max_whole_digits": "5"}),
+    (b'{"title": "t", "slug": "new", "price": "1", "wat": 1}', "non_field_errors", {}),
+], ids=repr)
+def test_reports_count_what_was_read_and_name_their_limits(db, body, field, params):
+    resource = ModelResource(Article)
+    writable = sum(1 for f in resource.fields if not f.read_only)
+    _, report = resource.load(body, unknown="reject")
+    assert report["error_count"] == len(report["errors"]) == 1
+    entry = report["errors"][0]
+    if field is None:  # the body was not read: no field counts as valid
+        assert (entry["field"], report["valid_count"]) == ("non_field_errors", 0)
+        return
+    assert entry["field"] == field and entry["params"] == params
+    assert all(value in entry["message"] for value in params.values())
+    assert report["valid_count"] == writable - (field != "non_field_errors")
+
+
+CHARSET_BODIES = [
+    ("latin-1", '{"title": "Café", "slug": "cafe", "price": "1"}'.encode("latin-1")),
+    ("ascii", '{"title": "Café", "slug": "cafe", "price": "1"}'.encode("latin-1")),
+    ("utf-16", '{"title": "Café ☕", "slug": "cafe", "price": "1"}'.encode("utf-16")),
+    ("cp1252", b'{"title": "Caf\x81", "slug": "cafe", "price": "1"}'),
+    ("utf-8", '{"title": "Café", "slug": "cafe", "price": "1"}'.encode("latin-1")),
+    ("no-such-charset", '{"title": "Café", "slug": "cafe", "price": "1"}'.encode()),
+    (None, '{"title": "Café", "slug": "cafe", "price": "1"}'.encode()),
+]
+
+
+@pytest.mark.parametrize("charset, raw", CHARSET_BODIES, ids=repr)
+def test_request_bodies_are_read_in_their_charset_as_drf_reads_them(db, charset, raw):
+    from django.test import RequestFactory
+    from rest_framework.exceptions import ParseError
+    from rest_framework.parsers import JSONParser
+    from rest_framework.request import Request
+
+    content_type = "application/json" + (f"; charset={charset}" if charset else "")
+    request = RequestFactory().generic("POST", "/", raw, content_type)
+    try:
+        data = Request(request, parsers=[JSONParser()]).data
+    except ParseError as error:
+        expected = (None, {"non_field_errors": [(str(error.detail), "parse_error")]})
+    else:
+        serializer = drf_serializer(Article)(data=data)
+        assert serializer.is_valid(), serializer.errors
+        expected = (without_instances(dict(serializer.validated_data)), None)
+    given = [(RequestFactory().generic("POST", "/", raw, content_type), None),
+             (Request(RequestFactory().generic("POST", "/", raw, content_type)), None)]
+    if charset not in (None, "no-such-charset"):
+        given.append((raw, charset))  # bytes with the charset named
+    for body, encoding in given:
+        values, errors = ModelResource(Article).load_errors(body, encoding=encoding)
+        assert (values and without_instances(values), errors) == expected

@@ -20,7 +20,7 @@ from rest_framework.routers import SimpleRouter
 import zembra.rest
 from django_tests.testapp.layer_models import Shouting
 from django_tests.testapp.models import (
-    Article, Author, Bar, Cook, Encoded, Entry, Kitchen, Label, Place, Precise, Reply, Restaurant, Shift, Ticket)
+    Article, Author, Bar, Cook, Encoded, Entry, Kitchen, Label, Precise, Reply, Restaurant, Shift, Site, Ticket)
 
 NOW = dt.datetime(2024, 6, 1, 12, 30, 15, 123456, tzinfo=dt.timezone.utc)
 TICKET = "0b8a4a8e-5f55-4c55-9d8e-4a9d2e8f6f01"
@@ -444,7 +444,7 @@ def test_keys_of_uuid_models_stay_uuids(world, queryset):
 
 def relation_world(world):
     red, blue = world["labels"][:2]
-    Place.objects.create(name="padding")  # the children's keys differ from their parents'
+    Site.objects.create(name="padding")  # the children's keys differ from their parents'
     bar = Bar.objects.create(name="bar")
     bar.labels.set([blue])
     restaurant = Restaurant.objects.create(name="diner")

@@ -120,17 +120,55 @@ class Shift(models.Model):
     cook = models.ForeignKey(Cook, to_field="name", on_delete=models.CASCADE)
 
 
-class Place(models.Model):
+class Site(models.Model):
     name = models.CharField(max_length=20)
-    labels = models.ManyToManyField(Label, related_name="places")
+    labels = models.ManyToManyField(Label, related_name="sites")
 
 
-class Restaurant(Place):
+class Restaurant(Site):
     """A child whose key is its parent link."""
 
 
-class Bar(Place):
+class Bar(Site):
     """A child with a key of its own."""
 
     bar_id = models.AutoField(primary_key=True)
-    place_ptr = models.OneToOneField(Place, parent_link=True, on_delete=models.CASCADE)
+    site_ptr = models.OneToOneField(Site, parent_link=True, on_delete=models.CASCADE)
+
+
+class Place(models.Model):
+    """A parent whose unique field its children share (multi-table)."""
+
+    slug = models.SlugField(unique=True)
+
+
+class Shop(Place):
+    owner = models.CharField(max_length=20, blank=True)
+
+
+class Coupon(models.Model):
+    """Uniqueness from single-field constraints: one for every row, one for
+    the rows its condition (on the same field) selects."""
+
+    code = models.CharField(max_length=10)
+    ref = models.CharField(max_length=10, blank=True)
+
+    class Meta:
+        constraints = [
+            models.UniqueConstraint(fields=["code"], name="coupon_code_unique"),
+            models.UniqueConstraint(fields=["ref"], condition=models.Q(ref__startswith="x"), name="coupon_ref_x"),
+        ]
+
+
+class Moment(models.Model):
+    """A primary key that is a datetime."""
+
+    at = models.DateTimeField(primary_key=True)
+
+
+class Reading(models.Model):
+    """Relations to a datetime key, which the input parser cannot read as
+    Django's lookup does."""
+
+    moment = models.ForeignKey(Moment, on_delete=models.CASCADE, null=True, blank=True)
+    moments = models.ManyToManyField(Moment, related_name="readings_of")
