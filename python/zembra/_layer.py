@@ -126,6 +126,8 @@ def _represent(kind: str, field: models.Field):
             return bool(value)
 
         return boolean
+    if kind in ("int", "float") and isinstance(field, models.GeneratedField):
+        return _generated_value
     if kind in ("date", "time", "datetime"):
         return _text_as_given
     if kind == "uuid":
@@ -142,6 +144,12 @@ def _represent(kind: str, field: models.Field):
 
         return number
     return None
+
+
+def _generated_value(value):
+    """DRF's ModelField gives a generated field's value as it is (1.5 in an
+    integer column stays 1.5), other objects as text."""
+    return value if isinstance(value, (int, float, decimal.Decimal)) else str(value)
 
 
 def _text_as_given(value):

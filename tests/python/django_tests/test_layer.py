@@ -255,7 +255,7 @@ def test_cursor_rows_and_values_list_rows_agree(world, shape):
 
 
 @pytest.mark.parametrize("name, value", [(n, v) for n, v in ASSIGNED
-                                         if n in ("active", "published", "starts", "happens", "key", "price")],
+                                         if n in ("active", "published", "starts", "happens", "key", "price", "doubled")],
                          ids=repr)
 def test_assigned_attributes_are_written_as_drf_writes_them(world, name, value):
     article = Article.objects.get(pk=world["articles"][0].pk)
