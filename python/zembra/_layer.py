@@ -314,6 +314,10 @@ class ModelResource:
                           listed_read_only or not field.editable or not through_auto, relation="many",
                           related_model=field.related_model, to_field=target)
         elif field.is_relation:
+            if len(getattr(field, "to_fields", ())) > 1:
+                raise ImproperlyConfigured(
+                    f"{self.model.__name__}.{field.name}: a relation over several columns is not supported by "
+                    f"ModelResource; leave it out with exclude=[{field.name!r}]")
             target = _target(field)
             options = {"decimal_places": target.decimal_places} if isinstance(target, models.DecimalField) else None
             spec = _Field(name, field, field.attname, _output_kind(target), options,

@@ -90,7 +90,14 @@ def _concrete_field(model, name):
         return None
     if field.auto_created and not field.concrete:
         return None
+    if _several_columns(field):
+        return None
     return field
+
+
+def _several_columns(field) -> bool:
+    """A relation over several columns (a ForeignObject): DRF's code reads it."""
+    return isinstance(field, models.ForeignObject) and not field.many_to_many and len(field.to_fields) != 1
 
 
 def _overrides(cls, names) -> bool:
@@ -328,6 +335,11 @@ class _Compiled:
         # unique-together set) is DRF's own code's to apply.
         if _simple_source(field) is None or field.default is not empty:
             return None
+        try:
+            if _several_columns(self.model._meta.get_field(field.source)):
+                return None
+        except Exception:  # not a model field: a declared one, or a reverse accessor name
+            pass
         cls = type(field)
         entry = {"name": field.field_name, "required": bool(field.required), "allow_null": bool(field.allow_null)}
         if cls is relations.PrimaryKeyRelatedField or cls is relations.ManyRelatedField:

@@ -17,7 +17,7 @@ import zembra
 import zembra.rest
 from django_tests.test_rest_agreement import (  # noqa: F401 (fixture)
     ASSIGNED, SERIALIZERS, answer_of, invalid_bodies, valid_bodies, world)
-from django_tests.testapp.models import Article, Everything, Precise, Ticket
+from django_tests.testapp.models import Article, Everything, PairRef, Precise, Ticket
 from leakcheck import assert_no_leak
 from zembra.django import ModelResource
 
@@ -39,6 +39,10 @@ MODELS = sorted(apps.get_app_config("testapp").get_models(), key=lambda model: m
 def test_fields_and_flags_are_drfs(model, options):
     if model is Everything:
         options = {"exclude": ["attachment"]}  # DRF writes file fields as URLs
+    if model is PairRef:
+        with pytest.raises(ImproperlyConfigured, match="several columns"):
+            ModelResource(model)
+        options = {"exclude": ["pair"]}
     resource = ModelResource(model, **options)
     drf = drf_serializer(model, **options)().fields
     assert [f.name for f in resource.fields] == list(drf)

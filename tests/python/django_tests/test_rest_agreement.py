@@ -20,7 +20,8 @@ from rest_framework.routers import SimpleRouter
 import zembra.rest
 from django_tests.testapp.layer_models import Shouting
 from django_tests.testapp.models import (
-    Article, Author, Bar, Cook, Encoded, Entry, Kitchen, Label, Precise, Reply, Restaurant, Shift, Site, Ticket)
+    Article, Author, Bar, Cook, Encoded, Entry, Kitchen, Label, Pair, PairRef, Precise, Reply, Restaurant, Shift, Site,
+    Ticket)
 
 NOW = dt.datetime(2024, 6, 1, 12, 30, 15, 123456, tzinfo=dt.timezone.utc)
 TICKET = "0b8a4a8e-5f55-4c55-9d8e-4a9d2e8f6f01"
@@ -474,3 +475,13 @@ def test_relations_through_to_fields_parents_and_one_to_one_keys(world, model):
                                 answer_of(lambda: serializer(checked.save()).data["venue"])))
                 transaction.set_rollback(True)
         assert answers[1] == answers[0]
+
+
+@pytest.mark.parametrize("body", [{"a": 1, "b": 2}, {"a": 1, "b": 2, "pair": 1}, {"a": 1, "b": 3, "pair": 9}])
+def test_relations_over_several_columns_are_drfs(world, body):
+    Pair.objects.create(a=1, b=2)
+    PairRef.objects.create(a=1, b=2)
+    drf, ours = serializer_pair(PairRef)
+    for read in (lambda s: s(PairRef.objects.all(), many=True).data, lambda s: s(PairRef.objects.get()).data,
+                 lambda s: (lambda c: (c.is_valid(), c.errors))(s(data=body))):
+        assert answer_of(lambda: read(ours)) == answer_of(lambda: read(drf))

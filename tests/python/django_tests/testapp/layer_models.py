@@ -172,3 +172,19 @@ class Reading(models.Model):
 
     moment = models.ForeignKey(Moment, on_delete=models.CASCADE, null=True, blank=True)
     moments = models.ManyToManyField(Moment, related_name="readings_of")
+
+
+class Pair(models.Model):
+    a = models.IntegerField()
+    b = models.IntegerField()
+
+    class Meta:
+        unique_together = [("a", "b")]
+
+
+class PairRef(models.Model):
+    """A relation over two columns."""
+
+    a = models.IntegerField()
+    b = models.IntegerField()
+    pair = models.ForeignObject(Pair, on_delete=models.CASCADE, from_fields=["a", "b"], to_fields=["a", "b"])

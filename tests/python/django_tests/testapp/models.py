@@ -90,4 +90,4 @@ class Decoded(models.Model):
 
 from django_tests.testapp.layer_models import (  # noqa: E402,F401
     Article, Author, Bar, Cook, Coupon, Encoded, Entry, Kitchen, Label, Moment, Place, Precise, Reading, Reply,
-    Restaurant, Shift, Shop, Site, Ticket)
+    PairRef, Pair, Restaurant, Shift, Shop, Site, Ticket)
