@@ -37,7 +37,7 @@ from typing import Any
 from django.conf import settings
 from django.core.exceptions import ObjectDoesNotExist
 from django.core.exceptions import ValidationError as DjangoValidationError
-from django.db import models
+from django.db import connections, models
 from django.db.models import signals
 from django.db.models.manager import BaseManager
 from django.db.models.query import ModelIterable, QuerySet
@@ -170,7 +170,9 @@ class _Compiled:
         if getattr(instance, "pk", None) is None:
             return []
         spec = next(s for s in self.specs if s.name == key)
-        return list(getattr(instance, spec.model_field.name).values_list(spec.to_field.attname, flat=True))
+        # DRF's own query (whole objects): without an ordering of the related
+        # model, the database's order depends on the query's shape.
+        return [getattr(related, spec.to_field.attname) for related in getattr(instance, spec.model_field.name).all()]
 
     def _column(self, field) -> _Field | None:
         source = _simple_source(field)
@@ -686,6 +688,15 @@ def _run_validator(check, value, name, compiled, serializer):
         raise ValidationError(errors)
 
 
+def _many_keys_in_drf_order(compiled, queryset) -> bool:
+    """Whether one query for every row's to-many keys gives them in the order
+    of DRF's query per object: SQLite does; elsewhere only an ordering of
+    the related model fixes the order."""
+    if queryset.db and connections[queryset.db].vendor == "sqlite":
+        return True
+    return all(spec.related_model._meta.ordering for spec in compiled.specs if spec.relation == "many")
+
+
 def _rows_are_instances(queryset) -> bool:
     """Whether the rows of the query give what DRF reads from the model
     instances: nothing of the model's or the query set's own runs between
@@ -723,7 +734,7 @@ class ListSerializer(serializers.ListSerializer):
         if (isinstance(iterable, QuerySet) and compiled.row_ready and iterable._result_cache is None
                 and not iterable._prefetch_related_lookups and iterable._iterable_class is ModelIterable
                 and iterable.model is compiled.model and not iterable.query.combinator
-                and _rows_are_instances(iterable)):
+                and _rows_are_instances(iterable) and _many_keys_in_drf_order(compiled, iterable)):
             return serialize_rows(compiled.output, compiled.model, iterable, compiled.specs, False)
         items = list(iterable)
         if not compiled.fallback_out and all(type(item) is compiled.model for item in items):

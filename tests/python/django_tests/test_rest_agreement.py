@@ -485,3 +485,16 @@ def test_relations_over_several_columns_are_drfs(world, body):
     for read in (lambda s: s(PairRef.objects.all(), many=True).data, lambda s: s(PairRef.objects.get()).data,
                  lambda s: (lambda c: (c.is_valid(), c.errors))(s(data=body))):
         assert answer_of(lambda: read(ours)) == answer_of(lambda: read(drf))
+
+
+def test_many_to_many_keys_come_in_drfs_order(world):
+    """Without an ordering of the related model, the order is the database's
+    answer to DRF's own query per object (PostgreSQL's differs between query
+    shapes)."""
+    authors = [Author.objects.create(name=f"a{i}") for i in range(30)]
+    for i in range(30):
+        ticket = Ticket.objects.create(article=world["articles"][0], note=f"n{i}")
+        ticket.watchers.set(list(reversed(authors[i:i + 5])) + authors[:i % 3])
+    drf, ours = serializer_pair(Ticket)
+    for queryset in (Ticket.objects.order_by("note"), Ticket.objects.order_by("note").prefetch_related("watchers")):
+        assert ours(queryset.all(), many=True).data == drf(queryset.all(), many=True).data
