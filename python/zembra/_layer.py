@@ -20,6 +20,7 @@ from typing import Any
 
 from django.core import validators as dj_validators
 from django.core.exceptions import FieldDoesNotExist, ImproperlyConfigured, ObjectDoesNotExist, ValidationError
+from django.core.signals import setting_changed
 from django.db import models
 from django.db.models.query import QuerySet
 from django.utils import timezone
@@ -28,7 +29,27 @@ from zembra._compiled_queries import RelatedQuery, UniqueQuery
 from zembra._row_readers import has_plain_query, plan_for, time_zone_allows
 from zembra._speedups import ColumnLayout, InputPlan, parse_input
 
-__all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows"]
+__all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows", "settings_epoch"]
+
+# The settings compiled state is made from (formats, coercions, time zones):
+# a change of one (override_settings, setting_changed) makes every compiled
+# serializer and input plan compile again on its next use.
+_COMPILED_FROM = frozenset({"REST_FRAMEWORK", "USE_TZ", "TIME_ZONE"})
+_epoch = 0
+
+
+def settings_epoch() -> int:
+    """How many times the settings compiled state is made from have changed."""
+    return _epoch
+
+
+def _settings_changed(*, setting, **kwargs):
+    global _epoch
+    if setting in _COMPILED_FROM:
+        _epoch += 1
+
+
+setting_changed.connect(_settings_changed, dispatch_uid="zembra-compiled-settings")
 
 ALL_FIELDS = "__all__"
 _NUMERIC = (models.IntegerField, models.FloatField, models.DecimalField, models.DurationField)
@@ -293,7 +314,7 @@ class ModelResource:
             self._compile(name, _model_field(model, name), name in read_only) for name in names)
         self._by_name = {f.name: f for f in self.fields}
         self.layout = ColumnLayout([f.column() for f in self.fields], self._missing_keys)
-        self._plans: dict[bool, Any] = {}
+        self._plans: dict[tuple[bool, int], Any] = {}
         self._queries: dict[tuple, Any] = {}
         for spec in self.fields:
             if not spec.read_only and spec.relation != "many":
@@ -385,8 +406,6 @@ class ModelResource:
         if isinstance(field, models.DecimalField):
             entry["max_digits"] = field.max_digits
             entry["decimal_places"] = field.decimal_places
-        if isinstance(field, models.DateTimeField):
-            entry["default_timezone"] = timezone.get_default_timezone() if _use_tz() else None
         if validators:
             entry["validators"] = validators
         return entry
@@ -464,15 +483,25 @@ class ModelResource:
     # -- input ----------------------------------------------------------
 
     def _plan(self, reject: bool):
-        plan = self._plans.get(reject)
+        key = (reject, settings_epoch())
+        plan = self._plans.get(key)
         if plan is None:
-            entries = [f.plan for f in self.fields if f.plan is not None]
+            entries = self._entries([f for f in self.fields if f.plan is not None])
             if reject:
                 # Read-only fields are known names: accepted and ignored.
                 entries += [{"name": f.name, "kind": "json", "required": False, "allow_null": True}
                             for f in self.fields if f.plan is None]
-            plan = self._plans[reject] = InputPlan(entries)
+            self._plans = {kept: found for kept, found in self._plans.items() if kept[1] == key[1]}
+            plan = self._plans[key] = InputPlan(entries)
         return plan
+
+    @staticmethod
+    def _entries(specs) -> list[dict[str, Any]]:
+        """The plan entries of the fields, with the time zone naive datetimes
+        are read in as the settings now in force say."""
+        zone = timezone.get_default_timezone() if _use_tz() else None
+        return [{**f.plan, "default_timezone": zone} if isinstance(f.model_field, models.DateTimeField) else f.plan
+                for f in specs]
 
     def load(self, body, *, partial: bool = False, instance=None, unknown: str = "ignore",
              encoding: str | None = None):
@@ -505,9 +534,9 @@ class ModelResource:
             if not _unread(errors):
                 # As DRF does, the fields that did parse still get their
                 # database checks, so one answer reports every problem.
-                checked = [f.plan for f in self._database_checked if f.name not in errors]
+                checked = [f for f in self._database_checked if f.name not in errors]
                 if checked:
-                    more, _ = parse_input(InputPlan(checked), body, partial=True)
+                    more, _ = parse_input(InputPlan(self._entries(checked)), body, partial=True)
                     errors.update(self._database_checks(more or {}, instance))
                 errors = {name: errors[name] for name in self._error_order(errors)}
             return None, errors

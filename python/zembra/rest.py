@@ -45,14 +45,15 @@ from django.utils import timezone
 from django.utils.encoding import is_protected_type
 from rest_framework import ISO_8601, DJANGO_DURATION_FORMAT, relations, renderers, serializers
 from rest_framework import fields as drf
-from rest_framework.exceptions import ErrorDetail, ValidationError
+from rest_framework.exceptions import ValidationError
 from rest_framework.fields import SkipField, empty, get_error_detail
 from rest_framework.settings import api_settings
 from rest_framework.utils import html, model_meta
 from rest_framework.validators import UniqueValidator
 
 from zembra._compiled_queries import CompiledInsert, RelatedQuery, UniqueQuery
-from zembra._layer import InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows
+from zembra._layer import (InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows,
+                           settings_epoch)
 from zembra._speedups import ColumnLayout, encode_json_plain
 
 __all__ = ["ModelSerializer", "ListSerializer", "JSONRenderer"]
@@ -125,6 +126,7 @@ class _Compiled:
     """A serializer class's fields compiled once."""
 
     def __init__(self, cls):
+        self.epoch = settings_epoch()
         self.output = self.input = None
         self.serializer_validators = self.nested_writes = True
         if _overrides(cls, ("__init__", "get_fields", "fields")):
@@ -314,6 +316,8 @@ class _Compiled:
                         self.unique_queries[id(check)] = query
         self.validate_methods = {f.field_name: f"validate_{f.field_name}" for f in self.writable
                                  if hasattr(cls, f"validate_{f.field_name}")}
+        self.fallback_in = frozenset(self.fallback_in)
+        self.blank_skips_validators = frozenset(f.field_name for f in self.writable if isinstance(f, drf.CharField))
         self.entries = {e["name"]: e for e in entries}
         self.plans_without = {}
         return InputPlan(entries)
@@ -429,14 +433,10 @@ _KEPT_PLANS = 64
 
 def _compiled(cls) -> _Compiled:
     found = cls.__dict__.get("_zembra_compiled")
-    if found is None:
+    if found is None or found.epoch != settings_epoch():
         found = _Compiled(cls)
         cls._zembra_compiled = found
     return found
-
-
-def _details(problems) -> list[ErrorDetail]:
-    return [ErrorDetail(str(message), code=code) for message, code in problems]
 
 
 class ModelSerializer(serializers.ModelSerializer):
@@ -518,20 +518,26 @@ class ModelSerializer(serializers.ModelSerializer):
         partial = bool(getattr(self.root, "partial", False))
         values, errors = parse_input(compiled.input, data, partial=partial)
         if errors is not None:
-            problems = {name: _details(found) for name, found in errors.items()}
+            if any(name not in compiled.entries for name in errors):
+                return super().to_internal_value(data)  # the body as a whole: DRF's answer
             # DRF checks every field: those that parsed get their database and
             # Python checks too, so one answer reports every problem.
             plan = compiled.plan_without(errors)
             values = parse_input(plan, data, partial=True)[0] or {} if plan is not None else {}
-        else:
-            problems = {}
-        self._python_checks(compiled, values, problems)
+        # Errors are the rare path, and their text is DRF's to write (the
+        # active language, the field's error_messages, every error of the
+        # field in DRF's order): a field refused here is checked again by
+        # DRF's own field code, which gives the answer.
+        again = set(errors or ())
+        problems = {}
+        self._python_checks(compiled, values, problems, again)
         out = {}
-        fallback = self._bound_fields(compiled.fallback_in) if compiled.fallback_in else {}
+        drf_fields = compiled.fallback_in.union(again) if again else compiled.fallback_in
+        bound = self._bound_fields(drf_fields) if drf_fields else {}
         for field in compiled.writable:
             name = field.field_name
-            if name in fallback:
-                self._fallback_field(fallback[name], data, out, problems)
+            if name in drf_fields:
+                self._fallback_field(bound[name], data, out, problems)
             elif name in values and name not in problems:
                 out[compiled.sources[name]] = values[name]
         if problems:
@@ -554,19 +560,28 @@ class ModelSerializer(serializers.ModelSerializer):
         else:
             self.set_value(out, field.source_attrs, value)
 
-    def _python_checks(self, compiled, values, problems):
-        """Related objects, validators that need Python, validate_<field>()."""
+    def _python_checks(self, compiled, values, problems, again):
+        """Related objects, validators that need Python, validate_<field>().
+        A field whose object or validators fail goes into ``again`` (DRF's
+        field code answers for it); validate_<field>()'s own errors are
+        kept as DRF keeps them."""
         for name, value in list(values.items()):
-            if name in problems:
-                continue
             try:
                 if name in compiled.relations and value is not None:
                     value = values[name] = _related(compiled.relations[name], value)
-                for check in compiled.python_checks.get(name, ()):
-                    _run_validator(check, value, name, compiled, self)
-                method = compiled.validate_methods.get(name)
-                if method is not None:
-                    values[name] = getattr(self, method)(value)
+                # DRF runs no validator on null, nor on the blank text of a
+                # text field.
+                if value is not None and not (name in compiled.blank_skips_validators and value == ""):
+                    for check in compiled.python_checks.get(name, ()):
+                        _run_validator(check, value, name, compiled, self)
+            except (_Refused, ValidationError, DjangoValidationError):
+                again.add(name)
+                continue
+            method = compiled.validate_methods.get(name)
+            if method is None:
+                continue
+            try:
+                values[name] = getattr(self, method)(value)
             except ValidationError as exc:
                 problems[name] = exc.detail
             except DjangoValidationError as exc:
@@ -632,60 +647,48 @@ def _model_field_value(value):
     return value if is_protected_type(value) else str(value)
 
 
+class _Refused(Exception):
+    """A value the checks here refuse: DRF's field code runs again on it to
+    give DRF's errors."""
+
+
 def _related(relation, value):
     """The related objects of primary keys, as DRF's PrimaryKeyRelatedField
-    finds them (one query for a list)."""
+    finds them (one query for a list); _Refused for a key without one."""
     queryset, many, compiled = relation
     found = compiled.get(value) if compiled is not None else None
     if found is not None:
         if found is False:
-            raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
-                                               code="does_not_exist")])
+            raise _Refused
         return found
     queryset = queryset.all() if isinstance(queryset, (QuerySet, BaseManager)) else queryset
     pk = queryset.model._meta.pk
     if not many:
         if not key_fits(pk, value, queryset.db):
-            raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
-                                               code="does_not_exist")])
+            raise _Refused
         try:
             return queryset.get(pk=value)
-        except ObjectDoesNotExist:
-            raise ValidationError([ErrorDetail(f'Invalid pk "{value}" - object does not exist.',
-                                               code="does_not_exist")]) from None
-        except (TypeError, ValueError):
-            raise ValidationError([ErrorDetail(
-                f"Incorrect type. Expected pk value, received {type(value).__name__}.",
-                code="incorrect_type")]) from None
+        except (ObjectDoesNotExist, TypeError, ValueError):
+            raise _Refused from None
     found = queryset.in_bulk([key for key in dict.fromkeys(value) if key_fits(pk, key, queryset.db)])
-    for key in value:
-        if key not in found:
-            raise ValidationError([ErrorDetail(f'Invalid pk "{key}" - object does not exist.',
-                                               code="does_not_exist")])
+    if any(key not in found for key in value):
+        raise _Refused
     return [found[key] for key in value]
 
 
 def _run_validator(check, value, name, compiled, serializer):
-    errors = []
-    try:
-        query = compiled.unique_queries.get(id(check))
-        if query is not None and serializer.instance is None and (taken := query.exists(value)) is not None:
-            if taken:
-                raise ValidationError(check.message, code="unique")
-        elif isinstance(check, UniqueValidator):
-            check(value, _FieldContext(compiled.sources[name], serializer))
-        elif getattr(check, "requires_context", False):
-            check(value, serializer._bound_fields([name])[name])
-        else:
-            check(value)
-    except ValidationError as exc:
-        if isinstance(exc.detail, dict):
-            raise
-        errors.extend(exc.detail)
-    except DjangoValidationError as exc:
-        errors.extend(get_error_detail(exc))
-    if errors:
-        raise ValidationError(errors)
+    """One of the field's validators, raising as it raises (_Refused where
+    the compiled uniqueness query finds the value taken)."""
+    query = compiled.unique_queries.get(id(check))
+    if query is not None and serializer.instance is None and (taken := query.exists(value)) is not None:
+        if taken:
+            raise _Refused
+    elif isinstance(check, UniqueValidator):
+        check(value, _FieldContext(compiled.sources[name], serializer))
+    elif getattr(check, "requires_context", False):
+        check(value, serializer._bound_fields([name])[name])
+    else:
+        check(value)
 
 
 def _many_keys_in_drf_order(compiled, queryset) -> bool:

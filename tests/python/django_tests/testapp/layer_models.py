@@ -3,6 +3,7 @@ relations of both kinds, choices, automatic and generated fields."""
 
 import uuid
 
+from django.core.exceptions import ValidationError
 from django.core.validators import MaxValueValidator, MinValueValidator
 from django.db import models
 
@@ -46,6 +47,22 @@ class Article(models.Model):
     cover = models.FileField(blank=True)
     author = models.ForeignKey(Author, on_delete=models.CASCADE, null=True, blank=True)
     labels = models.ManyToManyField(Label, blank=True)
+
+
+def even(value):
+    """A validator of the project's own (not Django's): serializers run it
+    in Python."""
+    if value % 2:
+        raise ValidationError("%(value)s is odd.", code="odd", params={"value": value})
+
+
+class Member(models.Model):
+    """A unique text that may be null or blank, and a big number with a
+    validator of its own."""
+
+    handle = models.CharField(max_length=12, unique=True, null=True, blank=True)
+    points = models.BigIntegerField(null=True, blank=True, validators=[even])
+    joined = models.DateTimeField(null=True, blank=True)
 
 
 class Ticket(models.Model):
