@@ -402,3 +402,26 @@ def test_lists_run_the_model_layer_as_drf_does(world, queryset, receiver):
         assert ours(queryset(), many=True).data == drf(queryset(), many=True).data
     finally:
         signals.post_init.disconnect(receiver, sender=Author)
+
+
+def deep_list(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+@pytest.mark.parametrize("body", [
+    {"span": dt.timedelta(days=5)}, {"span": dt.timedelta(seconds=-1)}, {"span": dt.timedelta(hours=1)},
+    {"extra": (1, [2, (3,)])}, {"extra": {1: "a", None: True}}, {"extra": {(1,): "a"}}, {"extra": deep_list(1000)},
+    {"extra": deep_list(4000)}, {"extra": [dt.date(2024, 5, 1)]},
+], ids=lambda body: repr(body)[:40])
+def test_python_values_in_dict_data_agree(world, body):
+    # Data built by a parser or by test code, not read from JSON text.
+    drf, ours = (declared(base, Article, ["span", "extra"], extra_kwargs={
+        "span": {"max_value": dt.timedelta(days=1), "min_value": dt.timedelta(0)}})(data=body, partial=True)
+        for base in (serializers.ModelSerializer, zembra.rest.ModelSerializer))
+    assert ours.is_valid() == drf.is_valid(), (drf.errors, ours.errors)
+    assert ours.errors == drf.errors
+    for name, value in drf.validated_data.items():
+        assert ours.validated_data[name] is value
