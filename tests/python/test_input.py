@@ -197,6 +197,10 @@ def test_dict_bodies_pass_python_objects_through():
     given = {1: ("a", [2.5])}
     values, _ = zembra.parse_input(plan, {"d": dt.date(2024, 5, 1), "t": when, "u": key, "n": 1, "j": given})
     assert values["j"] is given
+    # Keys that are not text name no field; only rejecting unknown ones sees them.
+    assert zembra.parse_input(plan, {"d": dt.date(2024, 5, 1), "t": when, "u": key, "n": 1, 1: 2, None: 3},
+                              unknown="reject")[1] == {"non_field_errors": [('Unknown field "1".', "unknown_field"),
+                                                                          ('Unknown field "None".', "unknown_field")]}
 
 
 @pytest.mark.parametrize("fields, error", [

@@ -252,11 +252,19 @@ class DictReader {
     return {};
   }
 
+  // A member's key as json.dumps takes keys: text, or an int, float, bool or
+  // None it writes as text; anything else a foreign node it refuses. (The
+  // fields match text keys only, as a dict lookup by name does.)
+  Status key(PyObject* obj) {
+    if (PyUnicode_Check(obj)) return text(obj);
+    if (obj == Py_None || PyBool_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj)) return value(obj, 0);
+    return foreign(obj);
+  }
+
   Status container(PyObject* obj, bool is_dict, std::size_t depth) {
     const auto index = static_cast<std::uint32_t>(doc_.nodes.size());
     doc_.nodes.emplace_back().type = is_dict ? NodeType::Object : NodeType::Array;
-    const std::size_t first_container = body_.containers.size();
-    doc_.nodes[index].foreign = first_container;
+    doc_.nodes[index].foreign = body_.containers.size();
     body_.containers.push_back(obj);
     std::uint32_t count = 0;
     if (is_dict) {
@@ -265,14 +273,7 @@ class DictReader {
       ZB_TRY(Object items, checked(PyDict_CheckExact(obj) ? PyDict_Items(obj) : PyMapping_Items(obj)));
       for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
         PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        PyObject* key = PyTuple_GET_ITEM(pair, 0);
-        if (!PyUnicode_Check(key)) {
-          // Not a JSON object: the whole value is left to the interpreter.
-          doc_.nodes.resize(index);
-          body_.containers.resize(first_container);
-          return foreign(obj);
-        }
-        ZB_CHECK_OK(text(key));
+        ZB_CHECK_OK(key(PyTuple_GET_ITEM(pair, 0)));
         ZB_CHECK_OK(value(PyTuple_GET_ITEM(pair, 1), depth));
         ++count;
       }

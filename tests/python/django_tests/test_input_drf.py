@@ -253,6 +253,7 @@ def nested(depth, wrap=lambda v: [v]):
 DURATION_BOUNDS = {"name": "f", "kind": "duration", "max_value": dt.timedelta(days=1), "min_value": dt.timedelta(0)}
 CHOICES = {"name": "f", "kind": "choice", "choices": [1, 2, "(1, 2)"]}
 JSON = {"name": "f", "kind": "json"}
+KEYS = {"name": "f", "kind": "many_primary_keys", "key_kind": "integer"}
 
 
 @pytest.mark.usefixtures("db")
@@ -274,9 +275,11 @@ JSON = {"name": "f", "kind": "json"}
     (CHOICES, (1, 2)),
     (CHOICES, [1, (2,)]),
     (CHOICES, {1: "a"}),
+    # A dict's keys are what iterating it gives.
+    (KEYS, {1: "x", 2.0: "y", "3": None}),
 ])
 def test_dict_body_values_agree_with_the_framework(spec, value):
-    data = {"f": value}
+    data = {"f": value, 1: "keys that are not text name no field", None: 2}
     assert our_answer([spec], data) == drf_data_answer([spec], data)
 
 
