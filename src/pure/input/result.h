@@ -124,8 +124,8 @@ class Host {
   virtual bool duration_of(const Document& doc, std::uint32_t node, Duration& out) = 0;
   // Whether the interpreter's json.dumps(value, allow_nan=False) of the
   // value at node succeeds, for values the tree cannot answer for (foreign
-  // objects, containers past the depth the tree holds, keys that are not
-  // text); false when it raised something other than its refusals.
+  // objects, as values or keys, and containers past the depth the tree
+  // holds); false when it raised something other than its refusals.
   virtual bool json_dumpable(const Document& doc, std::uint32_t node, bool& dumpable) = 0;
 };
 

@@ -14,9 +14,6 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from django.core import validators as dv
-from rest_framework import serializers as drf
-
-import zembra
 
 from django_tests.input_reference import FrameworkCrash, body_text, drf_answer, drf_data_answer, our_answer
 
@@ -243,13 +240,6 @@ def test_ints_beyond_the_digit_limit_in_dict_bodies_are_reports(kind, digits):
         assert ours == (None, {"f": [("String value too large.", "max_string_length")]})
 
 
-def nested(depth, wrap=lambda v: [v]):
-    value = 1
-    for _ in range(depth):
-        value = wrap(value)
-    return value
-
-
 DURATION_BOUNDS = {"name": "f", "kind": "duration", "max_value": dt.timedelta(days=1), "min_value": dt.timedelta(0)}
 CHOICES = {"name": "f", "kind": "choice", "choices": [1, 2, "(1, 2)"]}
 JSON = {"name": "f", "kind": "json"}
@@ -282,16 +272,3 @@ def test_dict_body_values_agree_with_the_framework(spec, value):
     data = {"f": value, 1: "keys that are not text name no field", None: 2}
     assert our_answer([spec], data) == drf_data_answer([spec], data)
 
-
-@pytest.mark.usefixtures("db")
-@pytest.mark.parametrize("value", [nested(1000), nested(3000, lambda v: {"k": v}), nested(1500, lambda v: (v,)),
-                                   nested(2000, lambda v: [v, dt.date(2024, 5, 1)])])
-def test_deep_json_values_of_dict_bodies_agree_with_the_framework(value):
-    # As deep as the framework's json.dumps check goes (its JSON parser
-    # takes about 9,997 levels), not the 1000 levels JSON text is held to.
-    ours = zembra.parse_input(zembra.InputPlan([JSON]), {"f": value})
-    serializer = type("Reference", (drf.Serializer,), {"f": drf.JSONField()})(data={"f": value})
-    if serializer.is_valid():
-        assert ours[0]["f"] is serializer.validated_data["f"] is value
-    else:
-        assert ours == (None, {"f": [(str(e), e.code) for e in serializer.errors["f"]]})
