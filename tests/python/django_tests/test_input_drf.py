@@ -271,4 +271,3 @@ KEYS = {"name": "f", "kind": "many_primary_keys", "key_kind": "integer"}
 def test_dict_body_values_agree_with_the_framework(spec, value):
     data = {"f": value, 1: "keys that are not text name no field", None: 2}
     assert our_answer([spec], data) == drf_data_answer([spec], data)
-
