@@ -34,6 +34,9 @@ class FixedHost : public Host {
     valid = !text.empty();
     return true;
   }
+  // JSON text has no foreign nodes.
+  bool duration_of(const Document&, std::uint32_t, Duration&) override { die("duration_of called"); }
+  bool json_dumpable(const Document&, std::uint32_t, bool&) override { die("json_dumpable called"); }
 };
 
 Plan plan_from(const std::uint8_t* data, std::size_t size) {

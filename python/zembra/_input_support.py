@@ -7,6 +7,7 @@ than UTC or a fixed offset. Nothing here imports Django unless a URL needs
 it.
 """
 
+import json
 import re
 import sys
 from datetime import timezone, tzinfo
@@ -59,6 +60,18 @@ def run_validators(validators, value):
                 raise
             errors.extend(pairs)
     return errors
+
+
+def json_dumpable(value):
+    """Whether REST framework's JSONField takes the value: its
+    json.dumps(value, allow_nan=False) succeeds. Its other exceptions
+    propagate, as there (a RecursionError for a value nested as deep as the
+    interpreter's limit)."""
+    try:
+        json.dumps(value, allow_nan=False)
+    except (TypeError, ValueError):
+        return False
+    return True
 
 
 def check_url(text):

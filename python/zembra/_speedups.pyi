@@ -134,10 +134,16 @@ def parse_input(
     Expected a dictionary, but got list." ("invalid"), "No data provided"
     for null ("null") and 'Unknown field "x".' ("unknown_field", with
     unknown="reject"). An empty body is a parse error (the framework's
-    request gives {} instead). Nesting deeper than 1000 levels is a parse
-    error. A dict body is read as its JSON-typed values; date, time,
-    datetime, timedelta, UUID and Decimal objects pass for their own kinds.
-    Nothing in the body raises; a validator's own exception does.
+    request gives {} instead). JSON text nesting deeper than 1000 levels is
+    a parse error. A dict body is read as its JSON-typed values; date, time,
+    datetime, timedelta, UUID and Decimal objects pass for their own kinds
+    (and are held to its bounds). A json field of a dict body is checked as
+    the framework checks it, by json.dumps (as deep as that goes; keys that
+    are not text and tuples allowed), and gives the object given. Any
+    buffer is read as bytes() of it reads. Nothing in the body raises; a
+    validator's own exception does, and so does json.dumps's RecursionError
+    for a dict body nested as deep as the interpreter allows (as in the
+    framework).
     """
 # The model layer's column layout (zembra.django.ModelResource, zembra.rest).
 @final

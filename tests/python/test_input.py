@@ -2,8 +2,10 @@
 django_tests/test_input_drf.py): any body is answered and never raises,
 plans are checked when compiled, dict bodies, threads and leaks."""
 
+import codecs
 import datetime as dt
 import decimal
+import io
 import json
 import threading
 import uuid
@@ -52,9 +54,26 @@ def test_any_body_is_answered(body, partial, unknown):
     well_formed(zembra.parse_input(EVERY_KIND, body, partial=partial, unknown=unknown))
 
 
-@pytest.mark.parametrize("body", [b'{"a": 1}', bytearray(b'{"a": 1}'), memoryview(b'{"a": 1}'), '{"a": 1}', {"a": 1}])
+@pytest.mark.parametrize("body", [b'{"a": 1}', bytearray(b'{"a": 1}'), memoryview(b'{"a": 1}'), '{"a": 1}', {"a": 1},
+                                  memoryview(b'{-"-a-"-:- -1-}-')[::2], memoryview(b'x{"a": 1}')[1:],
+                                  memoryview(bytearray(b'{"a": 1}')).cast("B", (2, 4))])
 def test_body_forms(body):
     assert zembra.parse_input(zembra.InputPlan([spec("a", "integer")]), body) == ({"a": 1}, None)
+
+
+@pytest.mark.parametrize("tail", [b"\xed\xa0", b"\xed\xbf", b"\xed\x9f", b"\xed", b"\xed\xa0\x80", b"\xed\xc0",
+                                  b"\xe0\x9f", b"\xe0\xa0", b"\xf4\x90", b"\xf0\x90\x80", b"\xc0"])
+@pytest.mark.parametrize("after", [b"", b" "])
+def test_body_ends_read_as_the_framework_decodes_them(tail, after):
+    # Its JSON parser reads the body through the codec's stream reader,
+    # which holds back what may still become a character and is never
+    # flushed.
+    body = b'{"a": 1}' + tail + after
+    try:
+        expected = (json.load(codecs.getreader("utf-8")(io.BytesIO(body))), None)
+    except ValueError as error:
+        expected = (None, {"non_field_errors": [(f"JSON parse error - {error}", "parse_error")]})
+    assert zembra.parse_input(zembra.InputPlan([spec("a", "integer")]), body) == expected
 
 
 def test_body_problems_are_reports():
@@ -174,6 +193,14 @@ def test_dict_bodies_pass_python_objects_through():
     _, errors = zembra.parse_input(plan, {"d": when, "t": dt.date(2024, 5, 1), "u": 1.5, "n": [], "j": {1: object()}})
     assert {k: [c for _, c in v] for k, v in errors.items()} == {
         "d": ["datetime"], "t": ["date"], "u": ["invalid"], "n": ["invalid"], "j": ["invalid"]}
+    # A JSON value is the object given, as the framework hands it on.
+    given = {1: ("a", [2.5])}
+    values, _ = zembra.parse_input(plan, {"d": dt.date(2024, 5, 1), "t": when, "u": key, "n": 1, "j": given})
+    assert values["j"] is given
+    # Keys that are not text name no field; only rejecting unknown ones sees them.
+    assert zembra.parse_input(plan, {"d": dt.date(2024, 5, 1), "t": when, "u": key, "n": 1, 1: 2, None: 3},
+                              unknown="reject")[1] == {"non_field_errors": [('Unknown field "1".', "unknown_field"),
+                                                                          ('Unknown field "None".', "unknown_field")]}
 
 
 @pytest.mark.parametrize("fields, error", [

@@ -25,15 +25,26 @@ class HeldBuffer {
     if (held_) PyBuffer_Release(&view_);
   }
   Status hold(PyObject* obj) {
-    if (PyObject_GetBuffer(obj, &view_, PyBUF_SIMPLE) < 0) return python_error();
-    held_ = true;
+    if (PyObject_GetBuffer(obj, &view_, PyBUF_SIMPLE) == 0) {
+      held_ = true;
+      return {};
+    }
+    // A strided view (memoryview(b)[::2]) has no single span: its bytes in
+    // order, as bytes() of it gives them, are read from a copy.
+    if (!PyErr_ExceptionMatches(PyExc_BufferError)) return python_error();
+    PyErr_Clear();
+    ZB_TRY(copy_, checked(PyBytes_FromObject(obj)));
     return {};
   }
-  std::string_view text() const { return {static_cast<const char*>(view_.buf), static_cast<std::size_t>(view_.len)}; }
+  std::string_view text() const {
+    if (copy_) return {PyBytes_AS_STRING(copy_.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(copy_.get()))};
+    return {static_cast<const char*>(view_.buf), static_cast<std::size_t>(view_.len)};
+  }
 
  private:
   Py_buffer view_{};
   bool held_ = false;
+  Object copy_;
 };
 
 // The plan's scratch storage for the length of one read.

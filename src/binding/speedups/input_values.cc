@@ -139,6 +139,7 @@ Result<Object> node_value(const Document& doc, std::uint32_t index, const DictBo
     case NodeType::Foreign:
       return Object::borrow(body.foreign[node.foreign].get());
     case NodeType::Array: {
+      if (body.from_dict) return Object::borrow(body.containers[node.foreign]);
       ZB_TRY(Object list, checked(PyList_New(node.size)));
       std::uint32_t child = index + 1;
       for (Py_ssize_t i = 0; i < static_cast<Py_ssize_t>(node.size); ++i) {
@@ -149,6 +150,7 @@ Result<Object> node_value(const Document& doc, std::uint32_t index, const DictBo
       return list;
     }
     case NodeType::Object: {
+      if (body.from_dict) return Object::borrow(body.containers[node.foreign]);
       ZB_TRY(Object dict, checked(PyDict_New()));
       std::uint32_t child = index + 1;
       for (std::uint32_t i = 0; i < node.size; ++i) {
@@ -250,9 +252,20 @@ class DictReader {
     return {};
   }
 
+  // A member's key as json.dumps takes keys: text, or an int, float, bool or
+  // None it writes as text; anything else a foreign node it refuses. (The
+  // fields match text keys only, as a dict lookup by name does.)
+  Status key(PyObject* obj) {
+    if (PyUnicode_Check(obj)) return text(obj);
+    if (obj == Py_None || PyBool_Check(obj) || PyLong_Check(obj) || PyFloat_Check(obj)) return value(obj, 0);
+    return foreign(obj);
+  }
+
   Status container(PyObject* obj, bool is_dict, std::size_t depth) {
     const auto index = static_cast<std::uint32_t>(doc_.nodes.size());
     doc_.nodes.emplace_back().type = is_dict ? NodeType::Object : NodeType::Array;
+    doc_.nodes[index].foreign = body_.containers.size();
+    body_.containers.push_back(obj);
     std::uint32_t count = 0;
     if (is_dict) {
       // Items as the dict gives them (a subclass's items() included, as a
@@ -260,13 +273,7 @@ class DictReader {
       ZB_TRY(Object items, checked(PyDict_CheckExact(obj) ? PyDict_Items(obj) : PyMapping_Items(obj)));
       for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
         PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        PyObject* key = PyTuple_GET_ITEM(pair, 0);
-        if (!PyUnicode_Check(key)) {
-          // Not a JSON object: the whole value is left to the interpreter.
-          doc_.nodes.resize(index);
-          return foreign(obj);
-        }
-        ZB_CHECK_OK(text(key));
+        ZB_CHECK_OK(key(PyTuple_GET_ITEM(pair, 0)));
         ZB_CHECK_OK(value(PyTuple_GET_ITEM(pair, 1), depth));
         ++count;
       }
@@ -334,6 +341,7 @@ Result<Object> text_to_python(std::string_view text, std::uint8_t flags, KeptObj
 Status document_from_dict(PyObject* dict, Document& doc, DictBody& body) {
   ZB_CHECK_OK(ensure_datetime_api());
   doc.clear();
+  body.from_dict = true;
   return DictReader(doc, body).value(dict, 0);
 }
 
@@ -440,6 +448,28 @@ bool InputHost::text_of(const Document& doc, std::uint32_t node, std::string& ou
   Object bytes = Object::steal(PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass"));
   if (!bytes) return false;
   out.assign(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+  return true;
+}
+
+bool InputHost::duration_of(const Document& doc, std::uint32_t node, input::Duration& out) {
+  PyObject* delta = body_.foreign[doc.nodes[node].foreign].get();
+  out.days = PyDateTime_DELTA_GET_DAYS(delta);
+  out.seconds = PyDateTime_DELTA_GET_SECONDS(delta);
+  out.microseconds = PyDateTime_DELTA_GET_MICROSECONDS(delta);
+  return true;
+}
+
+bool InputHost::json_dumpable(const Document& doc, std::uint32_t node, bool& dumpable) {
+  static PyObject* cell = nullptr;
+  Result<PyObject*> function = support(cell, "json_dumpable");
+  if (!function) return false;
+  Result<Object> value = node_value(doc, node, body_, nullptr);
+  if (!value) return false;
+  Object answer = Object::steal(PyObject_CallOneArg(*function, value->get()));
+  if (!answer) return false;
+  const int truth = PyObject_IsTrue(answer.get());
+  if (truth < 0) return false;
+  dumpable = truth == 1;
   return true;
 }
 

@@ -15,6 +15,11 @@ namespace zembra::py {
 struct DictBody {
   std::vector<Object> keep_alive;  // str objects whose UTF-8 the nodes use
   std::vector<Object> foreign;     // Foreign nodes, by Node::foreign
+  // The dict, list and tuple objects of Array and Object nodes, by
+  // Node::foreign: a value is handed back as the object it was (a tuple
+  // stays a tuple, a dict subclass its class), as the framework does.
+  std::vector<PyObject*> containers;  // borrowed: each is held by keep_alive or is the body
+  bool from_dict = false;
 };
 
 // The document of an already-parsed body (a dict of JSON values; other
@@ -41,6 +46,8 @@ class InputHost : public input::Host {
   explicit InputHost(const DictBody& body) : body_(body) {}
   bool text_of(const input::Document& doc, std::uint32_t node, std::string& out) override;
   bool check(Check check, std::string_view text, bool& valid) override;
+  bool duration_of(const input::Document& doc, std::uint32_t node, input::Duration& out) override;
+  bool json_dumpable(const input::Document& doc, std::uint32_t node, bool& dumpable) override;
 
  private:
   const DictBody& body_;

@@ -306,9 +306,14 @@ bool convert_temporal(const FieldRule& rule, const Node& data, std::uint32_t ind
 bool convert_duration(const FieldRule& rule, const Document& doc, std::uint32_t index, Host& host, FieldResult& out) {
   const Node& data = doc.nodes[index];
   if (data.type == NodeType::Foreign && foreign_kind(data) == Foreign::Timedelta) {
+    // Passed through as it is, but held to the bounds like a parsed one.
+    Value bounded;
+    bounded.kind = ValueKind::Duration;
+    if (!host.duration_of(doc, index, bounded.duration)) return false;
     out.outcome = Outcome::Valid;
     out.value.kind = ValueKind::Foreign;
     out.value.node = index;
+    check_bounds(rule, bounded, out);
     return true;
   }
   std::string text;
@@ -336,16 +341,21 @@ bool convert_duration(const FieldRule& rule, const Document& doc, std::uint32_t 
   return true;
 }
 
-// json.dumps(value, allow_nan=False) succeeds: no infinite float (a number
-// too large for a double) and no foreign object anywhere inside.
-bool is_dumpable(const Document& doc, std::uint32_t index) {
+// Whether json.dumps(value, allow_nan=False) succeeds: not with an infinite
+// float (a number too large for a double); a foreign object anywhere inside
+// is the interpreter's to judge (its encoder may take it, as an int too long
+// to write may not).
+enum class Dumpable : std::uint8_t { Yes, No, AskHost };
+
+Dumpable dumpability(const Document& doc, std::uint32_t index) {
   const std::uint32_t end = doc.nodes[index].end;
+  Dumpable answer = Dumpable::Yes;
   for (std::uint32_t i = index; i < end; ++i) {
     const Node& n = doc.nodes[i];
-    if (n.type == NodeType::Foreign) return false;
-    if (n.type == NodeType::Float && !std::isfinite(n.number)) return false;
+    if (n.type == NodeType::Foreign) answer = Dumpable::AskHost;
+    if (n.type == NodeType::Float && !std::isfinite(n.number)) return Dumpable::No;
   }
-  return true;
+  return answer;
 }
 
 bool convert_choice(const FieldRule& rule, const Document& doc, std::uint32_t index, Host& host, FieldResult& out) {
@@ -502,8 +512,19 @@ bool convert_other_kind(const FieldRule& rule, const Document& doc, std::uint32_
       return convert_temporal(rule, data, index, out);
     case Kind::Duration:
       return convert_duration(rule, doc, index, host, out);
-    case Kind::Json:
-      if (!is_dumpable(doc, index)) {
+    case Kind::Json: {
+      bool dumpable = true;
+      switch (dumpability(doc, index)) {
+        case Dumpable::Yes:
+          break;
+        case Dumpable::No:
+          dumpable = false;
+          break;
+        case Dumpable::AskHost:
+          if (!host.json_dumpable(doc, index, dumpable)) return false;
+          break;
+      }
+      if (!dumpable) {
         out.fail(msg::kJson, "invalid");
       } else {
         out.outcome = Outcome::Valid;
@@ -511,6 +532,7 @@ bool convert_other_kind(const FieldRule& rule, const Document& doc, std::uint32_
         out.value.node = index;
       }
       return true;
+    }
     case Kind::Choice:
       return convert_choice(rule, doc, index, host, out);
     case Kind::PrimaryKey: {

@@ -145,6 +145,10 @@ Expected<std::size_t, std::string> usable_utf8_length(std::string_view bytes) {
       continue;
     }
     if (i + 1 + good == n) return i;  // unfinished at the very end
+    // The codec's decoder, when not told the data is complete, also holds
+    // back the first two bytes of an encoded surrogate (ED A0..BF) at the
+    // very end, and the framework's stream reader never flushes it.
+    if (lead == 0xED && i + 2 == n && p[i + 1] >= 0xA0 && p[i + 1] <= 0xBF) return i;
     if (good == 0) {
       return fail("'utf-8' codec can't decode byte " + hex_byte(lead) + " in position " + std::to_string(i) +
                   ": invalid continuation byte");

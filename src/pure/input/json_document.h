@@ -6,7 +6,8 @@
 //   - bytes are UTF-8; an invalid sequence is reported with the codec's
 //     message ("'utf-8' codec can't decode byte 0xff in position 3: invalid
 //     start byte"), while an incomplete sequence at the very end is dropped
-//     (the framework's stream reader never flushes its decoder);
+//     (the framework's stream reader never flushes its decoder), and so are
+//     the bytes ED A0..ED BF there (what the codec holds back of a surrogate);
 //   - a leading byte-order mark, NaN, Infinity and -Infinity are refused
 //     (the framework's strict constants);
 //   - escaped lone surrogates are kept, as three-byte sequences;

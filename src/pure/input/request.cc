@@ -56,8 +56,19 @@ bool read_request(const Plan& plan, const Document& doc, const ReadOptions& opti
   std::size_t guess = 0;  // bodies usually list the fields in plan order
   for (std::uint32_t i = 1; i < root.end;) {
     const Node& key = doc.nodes[i];
+    const std::uint32_t key_index = i;
     const std::uint32_t value = i + 1;
     i = doc.nodes[value].end;
+    if (key.type != NodeType::String) {
+      // A dict body's key that is not text (1, None) names no field.
+      if (options.reject_unknown) {
+        std::string name;
+        bool host_failed;
+        if (!detail::any_text(doc, key_index, host, name, host_failed)) return false;
+        out.non_field_errors.push_back({"Unknown field \"" + name + "\".", "unknown_field"});
+      }
+      continue;
+    }
     const std::string_view name = key.view();
     std::size_t field;
     if (guess < plan.fields.size() && plan.fields[guess].name == name) {

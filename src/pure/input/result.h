@@ -120,6 +120,13 @@ class Host {
   // leave open; false when it raised.
   enum class Check : std::uint8_t { Url, UnicodeSlug };
   virtual bool check(Check check, std::string_view text, bool& valid) = 0;
+  // The days, seconds and microseconds of a Timedelta foreign node.
+  virtual bool duration_of(const Document& doc, std::uint32_t node, Duration& out) = 0;
+  // Whether the interpreter's json.dumps(value, allow_nan=False) of the
+  // value at node succeeds, for values the tree cannot answer for (foreign
+  // objects, as values or keys, and containers past the depth the tree
+  // holds); false when it raised something other than its refusals.
+  virtual bool json_dumpable(const Document& doc, std::uint32_t node, bool& dumpable) = 0;
 };
 
 // Categories of foreign nodes (Node::flags), recognised by the caller.

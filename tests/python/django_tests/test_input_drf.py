@@ -238,3 +238,36 @@ def test_ints_beyond_the_digit_limit_in_dict_bodies_are_reports(kind, digits):
         assert ours == drf_data_answer(specs, {"f": value})
     except FrameworkCrash:  # the framework's str() of it fails
         assert ours == (None, {"f": [("String value too large.", "max_string_length")]})
+
+
+DURATION_BOUNDS = {"name": "f", "kind": "duration", "max_value": dt.timedelta(days=1), "min_value": dt.timedelta(0)}
+CHOICES = {"name": "f", "kind": "choice", "choices": [1, 2, "(1, 2)"]}
+JSON = {"name": "f", "kind": "json"}
+KEYS = {"name": "f", "kind": "many_primary_keys", "key_kind": "integer"}
+
+
+@pytest.mark.usefixtures("db")
+@pytest.mark.parametrize("spec, value", [
+    # Python objects in a dict body get the checks a JSON body gets.
+    (DURATION_BOUNDS, dt.timedelta(days=5)),
+    (DURATION_BOUNDS, dt.timedelta(microseconds=-1)),
+    (DURATION_BOUNDS, dt.timedelta(hours=3)),
+    (DURATION_BOUNDS, dt.timedelta(days=1)),
+    # The framework dumps a JSON field's value to check it and keeps the value.
+    (JSON, {1: "a", None: [1.5], True: (2, 3), 2.5: "x"}),
+    (JSON, (1, [2, (3,)])),
+    (JSON, {"a": {"b": ()}}),
+    (JSON, {float("inf"): 1}),
+    (JSON, {(1, 2): 1}),
+    (JSON, {"a": dt.date(2024, 5, 1)}),
+    (JSON, [decimal.Decimal("1.5")]),
+    # Messages show str() of the value as it was given.
+    (CHOICES, (1, 2)),
+    (CHOICES, [1, (2,)]),
+    (CHOICES, {1: "a"}),
+    # A dict's keys are what iterating it gives.
+    (KEYS, {1: "x", 2.0: "y", "3": None}),
+])
+def test_dict_body_values_agree_with_the_framework(spec, value):
+    data = {"f": value, 1: "keys that are not text name no field", None: 2}
+    assert our_answer([spec], data) == drf_data_answer([spec], data)

@@ -498,3 +498,26 @@ def test_many_to_many_keys_come_in_drfs_order(world):
     drf, ours = serializer_pair(Ticket)
     for queryset in (Ticket.objects.order_by("note"), Ticket.objects.order_by("note").prefetch_related("watchers")):
         assert ours(queryset.all(), many=True).data == drf(queryset.all(), many=True).data
+
+
+def deep_list(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+@pytest.mark.parametrize("body", [
+    {"span": dt.timedelta(days=5)}, {"span": dt.timedelta(seconds=-1)}, {"span": dt.timedelta(hours=1)},
+    {"extra": (1, [2, (3,)])}, {"extra": {1: "a", None: True}}, {"extra": {(1,): "a"}}, {"extra": deep_list(1000)},
+    {"extra": deep_list(4000)}, {"extra": [dt.date(2024, 5, 1)]},
+], ids=lambda body: repr(body)[:40])
+def test_python_values_in_dict_data_agree(world, body):
+    # Data built by a parser or by test code, not read from JSON text.
+    drf, ours = (declared(base, Article, ["span", "extra"], extra_kwargs={
+        "span": {"max_value": dt.timedelta(days=1), "min_value": dt.timedelta(0)}})(data=body, partial=True)
+        for base in (serializers.ModelSerializer, zembra.rest.ModelSerializer))
+    assert ours.is_valid() == drf.is_valid(), (drf.errors, ours.errors)
+    assert ours.errors == drf.errors
+    for name, value in drf.validated_data.items():
+        assert ours.validated_data[name] is value
