@@ -295,6 +295,7 @@ Result<Object> many_dicts(PyObject* self, PyObject* argument, const char* parame
   ZB_TRY(Object items, items_of(argument, parameter));
   ColumnValues values(nullptr);
   values.missing = layout.missing;
+  values.cooked_rows = source.raw != nullptr;
   Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
   ZB_TRY(Object list, checked(PyList_New(n)));
   for (Py_ssize_t i = 0; i < n && i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
@@ -314,6 +315,7 @@ Result<Object> many_json(PyObject* self, PyObject* argument, const char* paramet
   Buffer& out = output.buffer();
   ColumnValues values(&output);
   values.missing = layout.missing;
+  values.cooked_rows = source.raw != nullptr;
   out.push_back('[');
   Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
   for (Py_ssize_t i = 0; i < n && i < PySequence_Fast_GET_SIZE(items.get()); ++i) {

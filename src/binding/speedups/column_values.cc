@@ -69,6 +69,11 @@ Result<Object> call_represent(const Column& column, PyObject* value) {
 Result<Object> ColumnValues::represented(PyObject* value, const Column& column) {
   if (!column.represent) return Object();
   if (!column.represent_all) {
+    // The raw readers cook SQLite's decimals and UUIDs into their text,
+    // which the kind's own conversion writes exactly.
+    bool cooked_text = cooked_rows && PyUnicode_CheckExact(value) &&
+                       (column.kind == ColumnKind::Decimal || column.kind == ColumnKind::Uuid);
+    if (cooked_text) return Object();
     ZB_TRY(bool own, of_own_type(value, column.kind));
     if (own) return Object();
   }

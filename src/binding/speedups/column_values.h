@@ -50,6 +50,9 @@ class ColumnValues {
  public:
   // The callback for to-many columns that were not prefetched.
   PyObject* missing = nullptr;
+  // The values are a cursor's, cooked by the raw readers (decimals and
+  // UUIDs of SQLite as their text).
+  bool cooked_rows = false;
 };
 
 // True for the kinds written as text.
