@@ -56,7 +56,7 @@ from zembra._layer import (InputPlan, _Field, _input_kind, _output_kind, _target
                            settings_epoch)
 from zembra._speedups import ColumnLayout, encode_json_plain
 
-__all__ = ["ModelSerializer", "ListSerializer", "JSONRenderer"]
+__all__ = ["ModelSerializer", "HyperlinkedModelSerializer", "ListSerializer", "JSONRenderer"]
 
 _TEXT = {drf.CharField: "string", drf.EmailField: "email", drf.URLField: "url", drf.SlugField: "slug",
          drf.IPAddressField: "ip"}
@@ -630,6 +630,12 @@ class ModelSerializer(serializers.ModelSerializer):
         for attr, value in many_to_many:
             getattr(instance, attr).set(value)
         return instance
+
+
+class HyperlinkedModelSerializer(ModelSerializer, serializers.HyperlinkedModelSerializer):
+    """DRF's ``HyperlinkedModelSerializer`` (relations as hyperlinks, a
+    ``url`` field instead of the primary key) on this module's
+    ``ModelSerializer``."""
 
 
 def _key_kind(target) -> str:
