@@ -846,7 +846,7 @@ def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
     """source key -> its related keys, in the related model's default order."""
     if not pks:
         return {}
-    query_name = spec.model_field.related_query_name()
+    query_name = getattr(spec, "query_name", None) or spec.model_field.related_query_name()
     related = spec.related_model._default_manager.db_manager(using)
     pairs = related.filter(**{f"{query_name}__in": pks}).values_list(query_name, spec.to_field.attname)
     grouped: dict[Any, list] = {}

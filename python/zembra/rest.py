@@ -27,7 +27,9 @@ from zembra._requires import require
 require("django", "zembra.rest", "rest")
 require("rest_framework", "zembra.rest", "rest")
 
-import copy  # noqa: E402  (after the check of what this module needs)
+import contextvars  # noqa: E402  (after the check of what this module needs)
+import copy
+import logging
 import datetime
 import traceback
 import types
@@ -52,11 +54,12 @@ from rest_framework.utils import html, model_meta
 from rest_framework.validators import UniqueValidator
 
 from zembra._compiled_queries import CompiledInsert, RelatedQuery, UniqueQuery
-from zembra._layer import (InputPlan, _Field, _input_kind, _output_kind, _target, key_fits, parse_input, serialize_rows,
-                           settings_epoch)
+from zembra._instances import objects
+from zembra._layer import (InputPlan, _Field, _input_kind, _many_keys, _output_kind, _target, key_fits, parse_input,
+                           serialize_rows, settings_epoch)
 from zembra._speedups import ColumnLayout, encode_json_plain
 
-__all__ = ["ModelSerializer", "HyperlinkedModelSerializer", "ListSerializer", "JSONRenderer"]
+__all__ = ["ModelSerializer", "HyperlinkedModelSerializer", "ListSerializer", "JSONRenderer", "explain"]
 
 _TEXT = {drf.CharField: "string", drf.EmailField: "email", drf.URLField: "url", drf.SlugField: "slug",
          drf.IPAddressField: "ip"}
@@ -96,18 +99,37 @@ def _concrete_field(model, name):
     return field
 
 
+def _relation_named(model, name):
+    """The to-many relation an attribute of the model's instances reads: a
+    many-to-many field, or a reverse relation by its accessor's name."""
+    for relation in model._meta.get_fields():
+        if relation.auto_created and not relation.concrete and relation.is_relation:
+            if relation.get_accessor_name() == name:
+                return relation
+        elif relation.name == name:
+            return relation if relation.is_relation else None
+    return None
+
+
 def _several_columns(field) -> bool:
     """A relation over several columns (a ForeignObject): DRF's code reads it."""
     return isinstance(field, models.ForeignObject) and not field.many_to_many and len(field.to_fields) != 1
 
 
 def _overrides(cls, names) -> bool:
+    return _overridden(cls, names) is not None
+
+
+def _overridden(cls, names) -> str | None:
+    """The first of ``names`` a class between ``cls`` and this module's
+    ModelSerializer defines (as "Class.name"), or None."""
     for klass in cls.__mro__:
         if klass is ModelSerializer:
-            return False
-        if any(name in vars(klass) for name in names):
-            return True
-    return False
+            return None
+        for name in names:
+            if name in vars(klass):
+                return f"{klass.__name__}.{name}"
+    return None
 
 
 def _django_validator(validator) -> bool:
@@ -129,8 +151,13 @@ class _Compiled:
         self.epoch = settings_epoch()
         self.output = self.input = None
         self.serializer_validators = self.nested_writes = True
-        if _overrides(cls, ("__init__", "get_fields", "fields")):
-            return  # fields that may differ per instance: DRF's routes throughout
+        self.routes, self.row_ready, self.fallback_in = {}, False, frozenset()
+        overridden = _overridden(cls, ("__init__", "get_fields", "fields"))
+        if overridden:
+            # Fields that may differ per instance: DRF's routes throughout.
+            self.whole = f"the class overrides {overridden}: DRF's code for every field"
+            return
+        self.whole = None
         proto = cls()
         self.model = cls.Meta.model
         fields = proto.fields
@@ -140,6 +167,11 @@ class _Compiled:
         self.needs_utc = False
         self.output = None if _overrides(cls, _OUTPUT_METHODS) else self._compile_output()
         self.input = None if _overrides(cls, _INPUT_METHODS) else self._compile_input(cls)
+        if self.output is None:
+            method = _overridden(cls, _OUTPUT_METHODS)
+            self.whole = (f"the class overrides {method}: DRF's code for its output" if method
+                          else "no field has a native form: DRF's code for its output")
+        _report_fallback(cls, self)
         self.serializer_validators = bool(proto.validators) or any(
             f.read_only and f.default is not empty for f in fields.values())
         # Every to-many relation, reverse ones included, is set after the
@@ -153,82 +185,190 @@ class _Compiled:
     # -- output ---------------------------------------------------------
 
     def _compile_output(self):
-        specs = []
-        self.fallback_out = []
+        specs, columns, self.calls, self.routes = [], [], [], {}
+        self.row_ready = True
         for field in self.readable:
-            spec = self._column(field)
+            name = field.field_name
+            spec, reason = self._column(field)
             if spec is None:
-                self.fallback_out.append(field.field_name)
-            else:
-                specs.append(spec)
+                # DRF's own code for this field, called per object from the
+                # native loop; every other field stays native.
+                columns.append((name, name, "call", {"call": len(self.calls)}))
+                self.calls.append(name)
+                self.row_ready = False
+                self.routes[name] = ("DRF", reason)
+                continue
+            specs.append(spec)
+            columns.append(spec.column())
+            self.row_ready &= spec.rows
+            self.routes[name] = ("native", reason if spec.rows else reason + "; needs model instances")
+        self.specs = specs
         if not specs:
             return None
-        self.specs = specs
-        self.row_ready = not self.fallback_out
-        return ColumnLayout([s.column() for s in specs], self._missing_keys)
+        return ColumnLayout(columns, self._missing_keys, skip=_SKIP)
 
     def _missing_keys(self, instance, key):
+        grouped = _GROUPED.get()
+        if grouped is not None and key in grouped:
+            return grouped[key].get(instance.pk, [])
         # DRF reads an unprefetched to-many field with a query per object, so does this.
         if getattr(instance, "pk", None) is None:
             return []
         spec = next(s for s in self.specs if s.name == key)
         # DRF's own query (whole objects): without an ordering of the related
         # model, the database's order depends on the query's shape.
-        return [getattr(related, spec.to_field.attname) for related in getattr(instance, spec.model_field.name).all()]
+        return [getattr(related, spec.to_field.attname) for related in getattr(instance, spec.accessor).all()]
 
-    def _column(self, field) -> _Field | None:
-        source = _simple_source(field)
-        if source is None:
-            return None
-        model_field = _concrete_field(self.model, source)
-        if model_field is None:
-            return None
+    def _column(self, field) -> tuple[_Column | None, str]:
+        """The native column of a field and why, or (None, why DRF's code
+        answers for it)."""
         cls = type(field)
+        if isinstance(field, serializers.BaseSerializer):
+            return None, "a nested serializer (which writes natively itself)"
+        if field.source == "*" or not field.source:
+            return None, f"{cls.__name__} reads the whole object"
+        parts = field.source.split(".")
+        path = self._path(parts[:-1])
+        if path is None:
+            return None, f"source {field.source!r} is not a chain of forward relations"
+        if len(parts) > 1 and field.default is not empty:
+            return None, "a dotted source with a default"
+        model = path[-1].related_model if path else self.model
+        last = parts[-1]
+        if cls is relations.ManyRelatedField:
+            if path:
+                return None, "a to-many relation behind a dotted source"
+            return self._many(field, model, last)
+        model_field = _concrete_field(model, last)
+        if model_field is None:
+            return None, f"{last!r} is not a concrete field of {model.__name__} (a property, method or reverse relation)"
+        spec, reason = self._value_column(field, cls, model_field, last)
+        if spec is None:
+            return None, reason
+        names = [f.name for f in path]
+        spec.rows &= not any(f.null for f in path)
+        if path:
+            spec.chain = tuple(names) + (spec.chain or (spec.attribute,))
+            spec.attribute = "__".join(names + [spec.attribute])
+            # None on the way (or a missing related row) is DRF's to answer.
+            spec.fallback = _drf_value(self.prototypes[field.field_name])
+            reason = f"{reason} through {'.'.join(names)}"
+        return spec, reason
+
+    def _path(self, names):
+        """The forward relations a dotted source walks, or None."""
+        path, model = [], self.model
+        for name in names:
+            field = _concrete_field(model, name)
+            if field is None or not (field.many_to_one or field.one_to_one) or field.name != name:
+                return None
+            path.append(field)
+            model = field.related_model
+        return path
+
+    def _value_column(self, field, cls, model_field, last):
         name = field.field_name
         if cls is relations.PrimaryKeyRelatedField or cls is relations.SlugRelatedField:
-            if not model_field.is_relation or model_field.many_to_many:
-                return None
-            if cls is relations.SlugRelatedField and field.slug_field != model_field.target_field.attname:
-                return None
-            if cls is relations.PrimaryKeyRelatedField and (field.pk_field is not None
-                                                           or not model_field.target_field.primary_key):
-                return None
-            target = _target(model_field)
-            # DRF gives the key as the attribute holds it: a UUID or a Decimal
-            # stays that object in .data.
-            kind = _key_kind(target)
-            return self._spec(name, model_field, model_field.attname, target, kind, represent=_as_is)
-        if cls is relations.ManyRelatedField:
-            child = field.child_relation
-            if type(child) is not relations.PrimaryKeyRelatedField or child.pk_field is not None \
-                    or not model_field.many_to_many:
-                return None
-            # DRF writes each related object's primary key, whatever field
-            # the through table refers to.
-            target = _target(model_field.related_model._meta.pk)
-            return _Field(name, model_field, model_field.name, "many",
-                          {"cache": model_field.name, "item_attribute": target.attname,
-                           "item_kind": _key_kind(target)},
-                          True, relation="many", related_model=model_field.related_model, to_field=target)
+            if not model_field.is_relation or model_field.many_to_many or last != model_field.name:
+                return None, "a related field whose source is not a relation"
+            if cls is relations.PrimaryKeyRelatedField:
+                if field.pk_field is not None or not model_field.target_field.primary_key:
+                    return None, "a primary key field with pk_field or a relation to another field"
+                target = _target(model_field)
+                # DRF gives the key as the attribute holds it: a UUID or a
+                # Decimal stays that object in .data.
+                return self._spec(name, model_field, model_field.attname, target, _key_kind(target), _as_is), \
+                    "the related key"
+            if field.slug_field == model_field.target_field.attname:
+                target = _target(model_field)
+                return self._spec(name, model_field, model_field.attname, target, _key_kind(target), _as_is), \
+                    "the related key"
+            slug = _concrete_field(model_field.related_model, field.slug_field)
+            if slug is None or slug.is_relation:
+                return None, f"slug_field {field.slug_field!r} is not a plain field"
+            spec = self._spec(name, slug, f"{model_field.name}__{slug.attname}", slug, _key_kind(slug), _as_is)
+            spec.chain = (model_field.name, slug.attname)
+            spec.rows = not model_field.null
+            spec.fallback = _drf_value(self.prototypes[name])
+            return spec, f"the related object's {field.slug_field}"
+        if cls is relations.StringRelatedField:
+            if not model_field.is_relation or model_field.many_to_many or last != model_field.name:
+                return None, "a string field whose source is not a relation"
+            spec = self._spec(name, model_field, model_field.name, model_field, "str", None)
+            spec.rows = False
+            return spec, "str() of the related object"
         if model_field.is_relation:
-            return None
-        kind = self._output_kind(field, model_field)
+            if last != model_field.attname or last == model_field.name:
+                return None, "a relation read as an object"
+            kind_field = _target(model_field)  # the key itself (source="owner_id")
+        else:
+            kind_field = model_field
+        if cls is drf.ReadOnlyField:
+            kind = _output_kind(kind_field)
+            if kind in ("str", "int", "float", "bool"):
+                return self._spec(name, model_field, model_field.attname, kind_field, kind, _as_is), "as it is"
+            spec = self._spec(name, model_field, model_field.attname, kind_field, "json", None)
+            spec.rows = False  # the row route's readers write these kinds as text
+            return spec, "as it is"
+        kind = self._output_kind(field, kind_field)
         if kind is None:
-            return None
+            return None, f"{cls.__name__} with these options has no native form"
         # A value that is not of the kind's own type (assigned, not yet
         # reloaded) is written by the field's own code, as DRF writes it.
         represent = _model_field_value if cls is drf.ModelField else field.to_representation
-        return self._spec(name, model_field, model_field.attname, model_field, kind, represent)
+        return self._spec(name, model_field, model_field.attname, kind_field, kind, represent), "native"
+
+    def _many(self, field, model, last):
+        child = field.child_relation
+        relation = _relation_named(model, last)
+        if relation is None:
+            return None, f"{last!r} is not a relation of {model.__name__}"
+        if not (relation.many_to_many or relation.one_to_many):
+            return None, "a to-many field over a single relation"
+        related = relation.related_model
+        if not relation.auto_created:  # a many-to-many field of this model
+            accessor, cache, query_name = relation.name, relation.name, relation.related_query_name()
+        else:
+            accessor = relation.get_accessor_name()
+            if accessor != last:
+                return None, "a reverse relation under another name"
+            remote = relation.field
+            if relation.one_to_many:
+                if not remote.target_field.primary_key or _several_columns(remote):
+                    return None, "a reverse relation to a field other than the primary key"
+                cache = relation.cache_name
+            else:
+                if not remote.remote_field.through._meta.auto_created:
+                    return None, "a reverse many-to-many relation through a model of its own"
+                cache = remote.related_query_name()
+            query_name = remote.name
+        if type(child) is relations.PrimaryKeyRelatedField and child.pk_field is None:
+            # DRF writes each related object's primary key, whatever field
+            # the through table refers to.
+            item = _target(related._meta.pk)
+            reason = "the related keys"
+        elif type(child) is relations.SlugRelatedField:
+            item = _concrete_field(related, child.slug_field)
+            if item is None or item.is_relation:
+                return None, f"slug_field {child.slug_field!r} is not a plain field"
+            reason = f"the related objects' {child.slug_field}"
+        else:
+            return None, f"a list of {type(child).__name__}"
+        spec = _Column(field.field_name, relation, accessor, "many",
+                       {"cache": cache, "item_attribute": item.attname, "item_kind": _key_kind(item)},
+                       True, relation="many", related_model=related, to_field=item)
+        spec.query_name, spec.accessor = query_name, accessor
+        return spec, reason
 
     def _spec(self, name, model_field, attribute, kind_field, kind=None, represent=None):
         kind = kind or _output_kind(kind_field)
-        options = {"represent": represent} if kind not in ("bytes", "file", "json") else {}
+        options = {"represent": represent} if kind not in ("bytes", "file", "json") and represent else {}
         if kind == "decimal":
             options["decimal_places"] = kind_field.decimal_places
         if kind in ("datetime", "time"):
             options["iso"] = True
             self.needs_utc |= kind == "datetime"
-        return _Field(name, model_field, attribute, kind, options, True)
+        return _Column(name, model_field, attribute, kind, options, True)
 
     @staticmethod
     def _output_kind(field, model_field) -> str | None:
@@ -486,27 +626,18 @@ class ModelSerializer(serializers.ModelSerializer):
         compiled = self._zembra()
         if not self._native_output(compiled, instance):
             return super().to_representation(instance)
-        data = compiled.output.dump(instance)
-        if not compiled.fallback_out:
-            return data
-        return self._with_fallback(compiled, instance, data)
+        return compiled.output.dump(instance, self._calls(compiled))
 
-    def _with_fallback(self, compiled, instance, data):
-        bound = self._bound_fields(compiled.fallback_out)
-        out = {}
-        for field in compiled.readable:
-            name = field.field_name
-            if name in data:
-                out[name] = data[name]
-                continue
-            field = bound[name]
-            try:
-                attribute = field.get_attribute(instance)
-            except SkipField:
-                continue
-            check = attribute.pk if isinstance(attribute, relations.PKOnlyObject) else attribute
-            out[name] = None if check is None else field.to_representation(attribute)
-        return out
+    def _calls(self, compiled):
+        """DRF's code for each field without a native column, bound to this
+        serializer (its context, its method fields)."""
+        if not compiled.calls:
+            return None
+        calls = self.__dict__.get("_zembra_calls")
+        if calls is None:
+            bound = self._bound_fields(compiled.calls)
+            calls = self.__dict__["_zembra_calls"] = tuple(_drf_value(bound[name]) for name in compiled.calls)
+        return calls
 
     # -- input ----------------------------------------------------------
 
@@ -638,6 +769,92 @@ class HyperlinkedModelSerializer(ModelSerializer, serializers.HyperlinkedModelSe
     ``ModelSerializer``."""
 
 
+_logger = logging.getLogger("zembra.rest")
+
+
+def explain(serializer) -> str:
+    """How a serializer's output is written, one line per field: ``native``
+    (and what is read) or ``DRF`` (DRF's own field code, called per object
+    between the native fields) and why; then how lists are read (as rows,
+    or as model instances) and which input fields take DRF's code.
+
+    ``serializer``: a zembra.rest serializer class or instance (a list
+    serializer: its child)."""
+    if isinstance(serializer, serializers.ListSerializer):
+        serializer = serializer.child
+    cls = serializer if isinstance(serializer, type) else type(serializer)
+    if not issubclass(cls, ModelSerializer):
+        return f"{cls.__name__}: not a zembra.rest ModelSerializer: DRF's code throughout"
+    compiled = _compiled(cls)
+    lines = [f"{cls.__name__} ({compiled.whole})" if compiled.whole else f"{cls.__name__}"]
+    if compiled.output is not None:
+        width = max(map(len, compiled.routes), default=0)
+        for name, (route, reason) in compiled.routes.items():
+            lines.append(f"  {name.ljust(width)}: {route} ({reason})")
+        lines.append("  lists of an unevaluated query set: " + (
+            "read as rows, no model instances" if compiled.row_ready else "read as model instances"))
+    if compiled.input is not None and compiled.fallback_in:
+        lines.append("  input by DRF's field code: " + ", ".join(sorted(compiled.fallback_in)))
+    return "\n".join(lines)
+
+
+def _report_fallback(cls, compiled):
+    """One log record (logger "zembra.rest", level INFO) per serializer class
+    whose output leaves fields to DRF's code, naming them."""
+    if not _logger.isEnabledFor(logging.INFO):
+        return
+    if compiled.whole:
+        _logger.info("%s: %s", cls.__qualname__, compiled.whole)
+        return
+    slow = [name for name, (route, _) in compiled.routes.items() if route == "DRF"]
+    if slow:
+        _logger.info("%s: fields written by DRF's code per object: %s (zembra.rest.explain() says why)",
+                     cls.__qualname__, ", ".join(slow))
+
+
+class _Column(_Field):
+    """A readable field of a serializer compiled to a column: read through
+    an attribute chain for a dotted source (``fallback``, DRF's own code,
+    answers where the chain meets None), from rows too when ``rows``."""
+
+    __slots__ = ("chain", "fallback", "rows", "query_name", "accessor")
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.chain = self.fallback = self.query_name = self.accessor = None
+        self.rows = True
+
+    def column(self) -> tuple:
+        options = self.options if self.fallback is None else {**self.options, "fallback": self.fallback}
+        return (self.name, self.chain or self.attribute, self.kind, options)
+
+
+# Returned by a field that DRF leaves out of the object's data (SkipField).
+_SKIP = object()
+# The to-many keys read for a whole list at once, by output key: the column
+# layout's ``missing`` looks there before querying per object.
+_GROUPED: contextvars.ContextVar[dict | None] = contextvars.ContextVar("zembra_rest_grouped", default=None)
+
+
+def _drf_value(field):
+    """What DRF's Serializer.to_representation writes for ``field`` of an
+    object: the field's own get_attribute and to_representation, None for
+    None, _SKIP where the field is left out."""
+    get_attribute, represent = field.get_attribute, field.to_representation
+    if type(field) is serializers.SerializerMethodField and field.parent is not None:
+        return getattr(field.parent, field.method_name)
+
+    def value(instance):
+        try:
+            attribute = get_attribute(instance)
+        except SkipField:
+            return _SKIP
+        check = attribute.pk if isinstance(attribute, relations.PKOnlyObject) else attribute
+        return None if check is None else represent(attribute)
+
+    return value
+
+
 def _key_kind(target) -> str:
     """The column kind of a related key, which DRF writes as it is."""
     kind = _output_kind(target)
@@ -740,15 +957,49 @@ class ListSerializer(serializers.ListSerializer):
         if compiled.output is None or (compiled.needs_utc and not _current_zone_is_utc()):
             return super().to_representation(data)
         iterable = data.all() if isinstance(data, BaseManager) else data
-        if (isinstance(iterable, QuerySet) and compiled.row_ready and iterable._result_cache is None
-                and not iterable._prefetch_related_lookups and iterable._iterable_class is ModelIterable
-                and iterable.model is compiled.model and not iterable.query.combinator
-                and _rows_are_instances(iterable) and _many_keys_in_drf_order(compiled, iterable)):
-            return serialize_rows(compiled.output, compiled.model, iterable, compiled.specs, False)
-        items = list(iterable)
-        if not compiled.fallback_out and all(type(item) is compiled.model for item in items):
-            return compiled.output.dump_many(items)
-        return [child.to_representation(item) for item in items]
+        unread = (isinstance(iterable, QuerySet) and iterable._result_cache is None
+                  and iterable._iterable_class is ModelIterable and iterable.model is compiled.model
+                  and _rows_are_instances(iterable))
+        grouped = None
+        if unread:
+            iterable, grouped = _without_key_prefetches(compiled, iterable)
+            if (compiled.row_ready and not iterable._prefetch_related_lookups and not iterable.query.combinator
+                    and _many_keys_in_drf_order(compiled, iterable)):
+                return serialize_rows(compiled.output, compiled.model, iterable, compiled.specs, False)
+            items = objects(iterable)
+            if items is None:
+                items = list(iterable)
+        else:
+            items = list(iterable)
+        if not all(type(item) is compiled.model for item in items):
+            return [child.to_representation(item) for item in items]
+        token = _GROUPED.set(_group_keys(compiled, grouped, items, iterable.db)) if grouped else None
+        try:
+            return compiled.output.dump_many(items, child._calls(compiled))
+        finally:
+            if token is not None:
+                _GROUPED.reset(token)
+
+
+def _without_key_prefetches(compiled, queryset):
+    """The query set without the prefetches that only the native to-many key
+    columns read (their keys are read for the whole list by one query, in
+    DRF's order), and those columns; (queryset, None) when none is left out."""
+    lookups = queryset._prefetch_related_lookups
+    many = {spec.accessor: spec for spec in compiled.specs if spec.relation == "many"}
+    if not lookups or not many or not _many_keys_in_drf_order(compiled, queryset):
+        return queryset, None
+    taken = [lookup for lookup in lookups if isinstance(lookup, str) and lookup in many
+             and not any(isinstance(other, str) and other.startswith(lookup + "__") for other in lookups)]
+    if not taken:
+        return queryset, None
+    kept = [lookup for lookup in lookups if lookup not in taken]
+    return queryset.prefetch_related(None).prefetch_related(*kept), [many[name] for name in taken]
+
+
+def _group_keys(compiled, specs, items, using):
+    pks = [item.pk for item in items]
+    return {spec.name: _many_keys(spec, pks, using) for spec in specs}
 
 
 class JSONRenderer(renderers.JSONRenderer):

@@ -25,7 +25,7 @@ struct KindName {
   FieldKindTag tag;  // the Django module's kind that converts its values
 };
 
-constexpr std::array<KindName, 14> kKinds = {{
+constexpr std::array<KindName, 15> kKinds = {{
     {"str", ColumnKind::Str, FieldKindTag::TextField},
     {"int", ColumnKind::Int, FieldKindTag::BigIntegerField},
     {"float", ColumnKind::Float, FieldKindTag::FloatField},
@@ -40,6 +40,7 @@ constexpr std::array<KindName, 14> kKinds = {{
     {"duration", ColumnKind::Duration, FieldKindTag::TextField},
     {"file", ColumnKind::File, FieldKindTag::TextField},
     {"many", ColumnKind::Many, FieldKindTag::TextField},
+    {"call", ColumnKind::Json, FieldKindTag::JSONField},  // option call: the index of its callable
 }};
 
 Unexpected<PythonRaised> column_error(Py_ssize_t index, const char* message) {
@@ -91,7 +92,17 @@ Result<Column> parse_column(PyObject* spec, Py_ssize_t index) {
 
   Column column;
   ZB_TRY(column.key, interned(PyTuple_GET_ITEM(spec, 0), index, "key"));
-  ZB_TRY(column.attribute, interned(PyTuple_GET_ITEM(spec, 1), index, "attribute"));
+  PyObject* attribute = PyTuple_GET_ITEM(spec, 1);
+  if (PyTuple_Check(attribute)) {
+    if (PyTuple_GET_SIZE(attribute) == 0) return column_error(index, "an attribute chain needs a name");
+    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(attribute); ++k) {
+      ZB_TRY(Object name, interned(PyTuple_GET_ITEM(attribute, k), index, "attribute"));
+      column.chain.push_back(std::move(name));
+    }
+    column.attribute = column.chain.back();
+  } else {
+    ZB_TRY(column.attribute, interned(attribute, index, "attribute"));
+  }
   ZB_TRY(const KindName* kind, kind_named(PyTuple_GET_ITEM(spec, 2), index));
   ZB_TRY(std::string_view key_text, to_text(column.key.get()));
   column.kind = kind->kind;
@@ -131,6 +142,19 @@ Result<Column> parse_column(PyObject* spec, Py_ssize_t index) {
     if (truth && !column.represent) return column_error(index, "represent_all needs represent");
     column.represent_all = truth != 0;
   }
+  ZB_TRY(PyObject * fallback, option(options, "fallback"));
+  if (fallback && fallback != Py_None) {
+    if (!PyCallable_Check(fallback)) return column_error(index, "fallback must be callable or None");
+    if (column.chain.empty()) return column_error(index, "fallback belongs to attribute chains");
+    column.fallback = Object::borrow(fallback);
+  }
+  if (kind->name == "call") {
+    ZB_TRY(PyObject * call, option(options, "call"));
+    long v = call && PyLong_Check(call) ? PyLong_AsLong(call) : -1;
+    if (v == -1 && PyErr_Occurred()) return python_error();
+    if (v < 0 || v > 1'000'000) return column_error(index, "a call column needs the option call: an index");
+    column.call = static_cast<int>(v);
+  }
   if (column.kind == ColumnKind::Many) {
     ZB_TRY(PyObject * cache, option(options, "cache"));
     ZB_TRY(PyObject * item_attribute, option(options, "item_attribute"));
@@ -151,7 +175,8 @@ Result<Column> parse_column(PyObject* spec, Py_ssize_t index) {
 ColumnLayoutObject* self_of(PyObject* self) { return reinterpret_cast<ColumnLayoutObject*>(self); }
 
 constexpr const char* kNewParams[] = {"columns", "missing"};
-constexpr CallSignature kNewSig{"__new__", "ColumnLayout", kNewParams, 1, {}};
+constexpr KeywordOnly kNewKeywords[] = {{"skip", false}};
+constexpr CallSignature kNewSig{"__new__", "ColumnLayout", kNewParams, 1, kNewKeywords};
 
 Result<Object> layout_new(PyTypeObject* type, Slots slots) {
   ZB_TRY(PyObject * list, for_parameter("columns", to_instance(slots[0], &PyList_Type, "list")));
@@ -170,13 +195,48 @@ Result<Object> layout_new(PyTypeObject* type, Slots slots) {
   ColumnLayoutObject* obj = self_of(self.get());
   new (&obj->columns) std::vector<Column>(std::move(columns));
   obj->missing = Py_XNewRef(missing);
+  obj->skip = slots[2] ? Py_NewRef(slots[2]) : nullptr;
   return self;
+}
+
+// The calls of a dump: a tuple, one callable per call column.
+Result<PyObject*> call_of(PyObject* calls, const Column& column) {
+  if (!calls || !PyTuple_Check(calls) || column.call >= PyTuple_GET_SIZE(calls)) {
+    PyErr_Format(PyExc_TypeError, "the layout's call column %R needs calls: a tuple with callable %d",
+                 column.key.get(), column.call);
+    return python_error();
+  }
+  return PyTuple_GET_ITEM(calls, column.call);
+}
+
+// A chain's value; where an object on the way is None or a reading raises,
+// the fallback's answer (it reads the chain again, as its owner does).
+Result<Object> read_chain(PyObject* object, const Column& column) {
+  Object value = Object::borrow(object);
+  for (const Object& name : column.chain) {
+    if (value.get() == Py_None) break;
+    PyObject* next = PyObject_GetAttr(value.get(), name.get());
+    if (!next) {
+      if (!column.fallback || !PyErr_ExceptionMatches(PyExc_Exception)) return python_error();
+      PyErr_Clear();
+      value = Object::borrow(Py_None);
+      break;
+    }
+    value = Object::steal(next);
+  }
+  if (value.get() == Py_None && column.fallback) return checked(PyObject_CallOneArg(column.fallback.get(), object));
+  return value;
 }
 
 // The value of a column: dicts by key, anything else by attribute; the
 // object itself for a to-many column.
-Result<Object> read_column(PyObject* object, const Column& column) {
+Result<Object> read_column(PyObject* object, const Column& column, PyObject* calls) {
   if (column.kind == ColumnKind::Many) return Object::borrow(object);
+  if (column.call >= 0) {
+    ZB_TRY(PyObject * call, call_of(calls, column));
+    return checked(PyObject_CallOneArg(call, object));
+  }
+  if (!column.chain.empty()) return read_chain(object, column);
   if (PyDict_Check(object)) {
     PyObject* found = nullptr;
     if (PyDict_GetItemRef(object, column.attribute.get(), &found) < 0) return python_error();
@@ -207,11 +267,12 @@ struct Source {
   bool rows = false;
   const std::vector<RawColumn>* raw = nullptr;
   RawCook* cook = nullptr;
+  PyObject* calls = nullptr;  // the callables of the call columns
 };
 
 // Column i's value; empty when a raw value is refused.
 Result<Object> read_value(PyObject* record, const Column& column, std::size_t i, const Source& source) {
-  if (!source.rows) return read_column(record, column);
+  if (!source.rows) return read_column(record, column, source.calls);
   ZB_TRY(Object value, read_position(record, static_cast<Py_ssize_t>(i)));
   if (!source.raw || value.get() == Py_None) return value;
   return source.cook->cook(value.get(), (*source.raw)[i]);
@@ -225,6 +286,7 @@ Result<Object> build_dict(PyObject* record, const ColumnLayoutObject& layout, co
     const Column& column = layout.columns[i];
     ZB_TRY(Object value, read_value(record, column, i, source));
     if (!value) return Object();
+    if (layout.skip && value.get() == layout.skip) continue;
     if (value.get() != Py_None) {
       ZB_TRY(value, values.to_python(value.get(), column, source.rows));
     }
@@ -236,15 +298,12 @@ Result<Object> build_dict(PyObject* record, const ColumnLayoutObject& layout, co
 // One record as JSON text; false when refused.
 Result<bool> write_record(PyObject* record, const ColumnLayoutObject& layout, const Source& source,
                           ColumnValues& values, Buffer& out) {
-  if (layout.columns.empty()) {
-    out.append("{}");
-    return true;
-  }
   char separator = '{';
   for (std::size_t i = 0; i < layout.columns.size(); ++i) {
     const Column& column = layout.columns[i];
     ZB_TRY(Object value, read_value(record, column, i, source));
     if (!value) return false;
+    if (layout.skip && value.get() == layout.skip) continue;
     out.push_back(separator);
     separator = ',';
     out.append(column.key_json);
@@ -254,6 +313,7 @@ Result<bool> write_record(PyObject* record, const ColumnLayoutObject& layout, co
       ZB_CHECK_OK(values.to_json(value.get(), column, out, source.rows));
     }
   }
+  if (separator == '{') out.push_back('{');  // every key left out
   out.push_back('}');
   return true;
 }
@@ -270,8 +330,8 @@ Result<Object> items_of(PyObject* items, const char* parameter) {
   return for_parameter(parameter, checked(PySequence_List(items)));
 }
 
-constexpr const char* kOneParams[] = {"instance"};
-constexpr const char* kManyParams[] = {"instances"};
+constexpr const char* kOneParams[] = {"instance", "calls"};
+constexpr const char* kManyParams[] = {"instances", "calls"};
 constexpr const char* kRowsParams[] = {"rows"};
 constexpr CallSignature kDumpSig{"dump", nullptr, kOneParams, 1, {}};
 constexpr CallSignature kDumpManySig{"dump_many", nullptr, kManyParams, 1, {}};
@@ -283,15 +343,33 @@ constexpr const char* kRawParams[] = {"rows", "plan"};
 constexpr CallSignature kRawRowsSig{"raw_rows", nullptr, kRawParams, 2, {}};
 constexpr CallSignature kRawRowsJsonSig{"raw_rows_json", nullptr, kRawParams, 2, {}};
 
+Source instances_source(PyObject* calls) {
+  Source source;
+  source.calls = calls && calls != Py_None ? calls : nullptr;
+  return source;
+}
+
 Result<Object> dump_body(PyObject* self, Slots slots) {
   ColumnValues values(nullptr);
   values.missing = self_of(self)->missing;
-  return build_dict(slots[0], *self_of(self), Source{}, values);
+  return build_dict(slots[0], *self_of(self), instances_source(slots[1]), values);
 }
 
 // The records of a list or iterable as dicts; None when raw rows are refused.
+Status rows_readable(const ColumnLayoutObject& layout, const Source& source) {
+  if (!source.rows) return {};
+  for (const Column& column : layout.columns) {
+    if (column.call >= 0) {
+      PyErr_Format(PyExc_TypeError, "the call column %R needs objects, not rows", column.key.get());
+      return python_error();
+    }
+  }
+  return {};
+}
+
 Result<Object> many_dicts(PyObject* self, PyObject* argument, const char* parameter, Source source) {
   const ColumnLayoutObject& layout = *self_of(self);
+  ZB_CHECK_OK(rows_readable(layout, source));
   ZB_TRY(Object items, items_of(argument, parameter));
   ColumnValues values(nullptr);
   values.missing = layout.missing;
@@ -310,6 +388,7 @@ Result<Object> many_dicts(PyObject* self, PyObject* argument, const char* parame
 // The same as JSON bytes; None when raw rows are refused.
 Result<Object> many_json(PyObject* self, PyObject* argument, const char* parameter, Source source) {
   const ColumnLayoutObject& layout = *self_of(self);
+  ZB_CHECK_OK(rows_readable(layout, source));
   ZB_TRY(Object items, items_of(argument, parameter));
   JsonOutput output;
   Buffer& out = output.buffer();
@@ -330,10 +409,12 @@ Result<Object> many_json(PyObject* self, PyObject* argument, const char* paramet
   return output.finish();
 }
 
-Result<Object> dump_many_body(PyObject* self, Slots slots) { return many_dicts(self, slots[0], "instances", {}); }
+Result<Object> dump_many_body(PyObject* self, Slots slots) {
+  return many_dicts(self, slots[0], "instances", instances_source(slots[1]));
+}
 Result<Object> rows_body(PyObject* self, Slots slots) { return many_dicts(self, slots[0], "rows", {true}); }
 Result<Object> dump_many_json_body(PyObject* self, Slots slots) {
-  return many_json(self, slots[0], "instances", {});
+  return many_json(self, slots[0], "instances", instances_source(slots[1]));
 }
 Result<Object> rows_json_body(PyObject* self, Slots slots) { return many_json(self, slots[0], "rows", {true}); }
 
@@ -353,7 +434,7 @@ Result<Object> dump_json_body(PyObject* self, Slots slots) {
   JsonOutput output;
   ColumnValues values(&output);
   values.missing = self_of(self)->missing;
-  ZB_TRY(bool written, write_record(slots[0], *self_of(self), Source{}, values, output.buffer()));
+  ZB_TRY(bool written, write_record(slots[0], *self_of(self), instances_source(slots[1]), values, output.buffer()));
   (void)written;  // only raw rows are refused
   return output.finish();
 }
@@ -377,16 +458,24 @@ PyObject* layout_repr(PyObject* self) noexcept {
 
 int layout_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(self_of(self)->missing);
-  for (const Column& column : self_of(self)->columns) Py_VISIT(column.represent.get());
+  Py_VISIT(self_of(self)->skip);
+  for (const Column& column : self_of(self)->columns) {
+    Py_VISIT(column.represent.get());
+    Py_VISIT(column.fallback.get());
+  }
   Py_VISIT(Py_TYPE(self));
   return 0;
 }
 
 int layout_clear(PyObject* self) {
   Py_CLEAR(self_of(self)->missing);
-  // A represent callable may hold what holds this layout (a field bound to
-  // a serializer whose class keeps the layout).
-  for (Column& column : self_of(self)->columns) column.represent = Object();
+  Py_CLEAR(self_of(self)->skip);
+  // A represent or fallback callable may hold what holds this layout (a
+  // field bound to a serializer whose class keeps the layout).
+  for (Column& column : self_of(self)->columns) {
+    column.represent = Object();
+    column.fallback = Object();
+  }
   return 0;
 }
 
@@ -401,13 +490,13 @@ void layout_dealloc(PyObject* self) noexcept {
 
 PyMethodDef kLayoutMethods[] = {
     {"dump", fast_method<kDumpSig, dump_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump($self, instance)\n--\n\nThe instance as a JSON-ready dict, keys in column order."},
+     "dump($self, instance, calls=None)\n--\n\nThe instance as a JSON-ready dict, keys in column order; calls: the\ncallables of the call columns, by index."},
     {"dump_many", fast_method<kDumpManySig, dump_many_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_many($self, instances)\n--\n\nA list of dump(instance) for a list or any iterable."},
+     "dump_many($self, instances, calls=None)\n--\n\nA list of dump(instance, calls) for a list or any iterable."},
     {"dump_json", fast_method<kDumpJsonSig, dump_json_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_json($self, instance)\n--\n\nencode_json(dump(instance)), written directly."},
+     "dump_json($self, instance, calls=None)\n--\n\nencode_json(dump(instance, calls)), written directly."},
     {"dump_many_json", fast_method<kDumpManyJsonSig, dump_many_json_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_many_json($self, instances)\n--\n\nencode_json(dump_many(instances)), written directly."},
+     "dump_many_json($self, instances, calls=None)\n--\n\nencode_json(dump_many(instances, calls)), written directly."},
     {"rows", fast_method<kRowsSig, rows_body>(), METH_FASTCALL | METH_KEYWORDS,
      "rows($self, rows)\n--\n\nRows of one value per column, in column order, as dicts (a to-many\ncolumn's value is an iterable of its keys)."},
     {"rows_json", fast_method<kRowsJsonSig, rows_json_body>(), METH_FASTCALL | METH_KEYWORDS,
@@ -426,7 +515,7 @@ PyGetSetDef kLayoutGetSet[] = {
 };
 
 constexpr const char* kLayoutDoc =
-    "ColumnLayout(columns, missing=None)\n--\n\n"
+    "ColumnLayout(columns, missing=None, *, skip=None)\n--\n\n"
     "Output keys, the attributes they are read from and the kinds that say\n"
     "how each value is written. columns: a list of (key, attribute, kind[,\n"
     "options]); kinds: str, int, float, bool, decimal (option decimal_places),\n"
@@ -435,7 +524,11 @@ constexpr const char* kLayoutDoc =
     "cache, item_attribute, item_kind). Option represent: a callable whose\n"
     "answer is written for a value not of the kind's own type (for every value\n"
     "with represent_all). missing(instance,\n"
-    "key) gives the keys of a to-many column whose objects were not prefetched.";
+    "key) gives the keys of a to-many column whose objects were not prefetched.\n"
+    "An attribute given as a tuple of names is a chain (option fallback: a\n"
+    "callable answering for an object whose chain meets None or raises); kind\n"
+    "call (option call: an index) writes calls[index](object) as it is. A\n"
+    "value that is skip leaves its key out.";
 
 PyType_Slot kLayoutSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&constructor<kNewSig, layout_new>)},

@@ -36,6 +36,14 @@ enum class ColumnKind : std::uint8_t {
 struct Column {
   Object key;          // the output key
   Object attribute;    // interned: the attribute (or dict key) to read
+  // Several attributes read one after another (the attribute given as a
+  // tuple): owner.username. An object's chain that meets None, or whose
+  // reading raises, is answered by `fallback`(object) instead.
+  std::vector<Object> chain;
+  Object fallback;
+  // A column whose value is calls[call](object), the calls given to each
+  // dump; the answer is written as it is.
+  int call = -1;
   std::string key_json;  // "key": as JSON text
   ColumnKind kind = ColumnKind::Str;
   int decimal_places = -1;  // Decimal: rescale when >= 0
@@ -66,6 +74,9 @@ struct ColumnLayoutObject {
   // Called as missing(instance, key) for a to-many column whose objects
   // were not prefetched; returns the keys or raises.
   PyObject* missing;
+  // A value (of a call or a chain's fallback) that is this object leaves
+  // its key out of the record; null when nothing is left out.
+  PyObject* skip;
 };
 
 PyTypeObject* column_layout_type();
