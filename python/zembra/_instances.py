@@ -23,6 +23,8 @@ from django.db.models.query import ModelIterable
 from django.db.models.query_utils import DeferredAttribute
 from django.db.models.fields.related_descriptors import ForeignKeyDeferredAttribute
 
+from zembra._speedups import model_objects
+
 _PLAIN_DESCRIPTORS = (DeferredAttribute, ForeignKeyDeferredAttribute, FileDescriptor, ImageFileDescriptor)
 _plain_models: dict[type, tuple[str, ...] | None] = {}
 
@@ -96,8 +98,8 @@ def objects(queryset) -> list | None:
     main = _Builder(klass_info, select, db, fetch_mode)
     if main.attnames is None:
         return None  # the query's columns are not what the models say: not reached
-    build = main.build
-    out = [build(row) for row in compiler.results_iter(results)]
+    rows = list(compiler.results_iter(results))
+    out = main.objects(rows)
     queryset._result_cache = out
     if queryset._prefetch_related_lookups and not queryset._prefetch_done:
         prefetch_related_objects(out, *queryset._prefetch_related_lookups)
@@ -126,22 +128,16 @@ class _Builder:
         self.local_setter = klass_info.get("local_setter")
         self.remote_setter = klass_info.get("remote_setter")
 
-    def build(self, row):
-        model = self.model
-        obj = model.__new__(model)
-        state = ModelState.__new__(ModelState)
-        # Model.__init__ sets _state first, then each field; from_db then
-        # marks the state as loaded from db.
-        values = obj.__dict__
-        values["_state"] = state
-        values.update(zip(self.attnames, row[self.start:self.end]))
-        state.__dict__.update(self.state)
+    def objects(self, rows):
+        """The instances of the rows (None where an outer join found no
+        related row), the select_related() ones set as Django sets them."""
+        out = model_objects(rows, self.model, self.attnames, ModelState, self.state, self.start, self.pk_at)
         for related in self.related:
-            related.populate(row, obj)
-        return obj
-
-    def populate(self, row, from_obj):
-        obj = None if row[self.start + self.pk_at] is None else self.build(row)
-        self.local_setter(from_obj, obj)
-        if obj is not None:
-            self.remote_setter(obj, from_obj)
+            local, remote = related.local_setter, related.remote_setter
+            for obj, rel in zip(out, related.objects(rows)):
+                if obj is None:
+                    continue
+                local(obj, rel)
+                if rel is not None:
+                    remote(rel, obj)
+        return out

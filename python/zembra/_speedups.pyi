@@ -22,6 +22,7 @@ __all__ = [
     "InputPlan",
     "encode_json_plain",
     "ColumnLayout",
+    "model_objects",
 ]
 
 class PanicException(BaseException): ...
@@ -162,3 +163,9 @@ class ColumnLayout:
     def raw_rows_json(self, rows: list[Any], plan: tuple[Any, ...]) -> bytes | None: ...
 
 def encode_json_plain(value: object) -> bytes: ...
+
+# Model instances of plain models made from rows (zembra._instances).
+def model_objects(
+    rows: list[Any], model: type, attnames: tuple[str, ...], state_type: type, state: dict[str, Any], start: int,
+    pk_at: int,
+) -> list[Any]: ...

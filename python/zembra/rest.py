@@ -27,8 +27,7 @@ from zembra._requires import require
 require("django", "zembra.rest", "rest")
 require("rest_framework", "zembra.rest", "rest")
 
-import contextvars  # noqa: E402  (after the check of what this module needs)
-import copy
+import copy  # noqa: E402  (after the check of what this module needs)
 import logging
 import datetime
 import traceback
@@ -208,9 +207,6 @@ class _Compiled:
         return ColumnLayout(columns, self._missing_keys, skip=_SKIP)
 
     def _missing_keys(self, instance, key):
-        grouped = _GROUPED.get()
-        if grouped is not None and key in grouped:
-            return grouped[key].get(instance.pk, [])
         # DRF reads an unprefetched to-many field with a query per object, so does this.
         if getattr(instance, "pk", None) is None:
             return []
@@ -223,6 +219,8 @@ class _Compiled:
         """The native column of a field and why, or (None, why DRF's code
         answers for it)."""
         cls = type(field)
+        if isinstance(field, ModelSerializer):
+            return self._nested(field)
         if isinstance(field, serializers.BaseSerializer):
             return None, "a nested serializer (which writes natively itself)"
         if field.source == "*" or not field.source:
@@ -254,6 +252,25 @@ class _Compiled:
             spec.fallback = _drf_value(self.prototypes[field.field_name])
             reason = f"{reason} through {'.'.join(names)}"
         return spec, reason
+
+    def _nested(self, field):
+        """A nested serializer of this module over a forward relation: its
+        own layout, written for the related object."""
+        nested = _compiled(type(field))
+        if nested.output is None or nested.calls or nested.model is None:
+            return None, "a nested serializer with fields of DRF's code (it writes natively itself)"
+        parts = (field.source or "").split(".")
+        path = self._path(parts)
+        if not path or field.default is not empty or path[-1].related_model is not nested.model:
+            return None, "a nested serializer (which writes natively itself) not over a forward relation"
+        self.needs_utc |= nested.needs_utc
+        last = path[-1]
+        spec = _Column(field.field_name, last, "__".join(f.name for f in path), "nested", {"layout": nested.output},
+                       True)
+        spec.chain = tuple(f.name for f in path)
+        spec.fallback = _drf_value(self.prototypes[field.field_name])
+        spec.rows = False
+        return spec, f"the nested serializer's own layout through {'.'.join(spec.chain)}"
 
     def _path(self, names):
         """The forward relations a dotted source walks, or None."""
@@ -355,7 +372,8 @@ class _Compiled:
         else:
             return None, f"a list of {type(child).__name__}"
         spec = _Column(field.field_name, relation, accessor, "many",
-                       {"cache": cache, "item_attribute": item.attname, "item_kind": _key_kind(item)},
+                       {"cache": cache, "item_attribute": item.attname, "item_kind": _key_kind(item),
+                        "group_attribute": model._meta.pk.attname},
                        True, relation="many", related_model=related, to_field=item)
         spec.query_name, spec.accessor = query_name, accessor
         return spec, reason
@@ -831,9 +849,6 @@ class _Column(_Field):
 
 # Returned by a field that DRF leaves out of the object's data (SkipField).
 _SKIP = object()
-# The to-many keys read for a whole list at once, by output key: the column
-# layout's ``missing`` looks there before querying per object.
-_GROUPED: contextvars.ContextVar[dict | None] = contextvars.ContextVar("zembra_rest_grouped", default=None)
 
 
 def _drf_value(field):
@@ -973,12 +988,8 @@ class ListSerializer(serializers.ListSerializer):
             items = list(iterable)
         if not all(type(item) is compiled.model for item in items):
             return [child.to_representation(item) for item in items]
-        token = _GROUPED.set(_group_keys(compiled, grouped, items, iterable.db)) if grouped else None
-        try:
-            return compiled.output.dump_many(items, child._calls(compiled))
-        finally:
-            if token is not None:
-                _GROUPED.reset(token)
+        groups = _group_keys(grouped, items, iterable.db) if grouped else None
+        return compiled.output.dump_many(items, child._calls(compiled), groups=groups)
 
 
 def _without_key_prefetches(compiled, queryset):
@@ -997,7 +1008,8 @@ def _without_key_prefetches(compiled, queryset):
     return queryset.prefetch_related(None).prefetch_related(*kept), [many[name] for name in taken]
 
 
-def _group_keys(compiled, specs, items, using):
+def _group_keys(specs, items, using):
+    """The keys of each to-many spec for every item, by one query each."""
     pks = [item.pk for item in items]
     return {spec.name: _many_keys(spec, pks, using) for spec in specs}
 

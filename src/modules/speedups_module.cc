@@ -21,7 +21,7 @@ Status register_speedups(PyObject* module) {
   ZB_CHECK_OK(add_public_name(module, "PanicException", Object::borrow(panic)));
   for (PyMethodDef* def : {&kEncodeJsonDef, &kSerializeJsonDef, &kSerializeManyJsonDef, &kSerializeInstanceJsonDef,
                            &kSerializeBatchJsonDef, &kSerializeValuesListJsonDef, &kEncodeJsonPlainDef,
-                           &kQuerysetRecordsDef, &kQuerysetJsonDef, &kParseInputDef}) {
+                           &kQuerysetRecordsDef, &kQuerysetJsonDef, &kParseInputDef, &kModelObjectsDef}) {
     ZB_CHECK_OK(add_function(module, def));
   }
   ZB_CHECK_OK(add_type(module, "InputPlan", input_plan_type()));

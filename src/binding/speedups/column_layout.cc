@@ -25,7 +25,7 @@ struct KindName {
   FieldKindTag tag;  // the Django module's kind that converts its values
 };
 
-constexpr std::array<KindName, 15> kKinds = {{
+constexpr std::array<KindName, 16> kKinds = {{
     {"str", ColumnKind::Str, FieldKindTag::TextField},
     {"int", ColumnKind::Int, FieldKindTag::BigIntegerField},
     {"float", ColumnKind::Float, FieldKindTag::FloatField},
@@ -41,6 +41,7 @@ constexpr std::array<KindName, 15> kKinds = {{
     {"file", ColumnKind::File, FieldKindTag::TextField},
     {"many", ColumnKind::Many, FieldKindTag::TextField},
     {"call", ColumnKind::Json, FieldKindTag::JSONField},  // option call: the index of its callable
+    {"nested", ColumnKind::Json, FieldKindTag::JSONField},  // option layout: a ColumnLayout
 }};
 
 Unexpected<PythonRaised> column_error(Py_ssize_t index, const char* message) {
@@ -155,7 +156,18 @@ Result<Column> parse_column(PyObject* spec, Py_ssize_t index) {
     if (v < 0 || v > 1'000'000) return column_error(index, "a call column needs the option call: an index");
     column.call = static_cast<int>(v);
   }
+  if (kind->name == "nested") {
+    ZB_TRY(PyObject * layout, option(options, "layout"));
+    if (!layout || !PyObject_TypeCheck(layout, column_layout_type())) {
+      return column_error(index, "a nested column needs the option layout: a ColumnLayout");
+    }
+    column.nested = Object::borrow(layout);
+  }
   if (column.kind == ColumnKind::Many) {
+    ZB_TRY(PyObject * group, option(options, "group_attribute"));
+    if (group && group != Py_None) {
+      ZB_TRY(column.group_attribute, interned(group, index, "group_attribute"));
+    }
     ZB_TRY(PyObject * cache, option(options, "cache"));
     ZB_TRY(PyObject * item_attribute, option(options, "item_attribute"));
     ZB_TRY(PyObject * item_kind, option(options, "item_kind"));
@@ -268,7 +280,31 @@ struct Source {
   const std::vector<RawColumn>* raw = nullptr;
   RawCook* cook = nullptr;
   PyObject* calls = nullptr;  // the callables of the call columns
+  PyObject* groups = nullptr;  // to-many keys by output key, then by group attribute
 };
+
+// The keys of a to-many column from the groups of the dump, or empty where
+// the column has none there.
+Result<Object> grouped_keys(PyObject* record, const Column& column, const Source& source) {
+  if (!source.groups || !column.group_attribute) return Object();
+  PyObject* group = nullptr;
+  if (PyDict_GetItemRef(source.groups, column.key.get(), &group) < 0) return python_error();
+  Object held = Object::steal(group);
+  if (!held) return Object();
+  ZB_TRY(Object owner, checked(PyObject_GetAttr(record, column.group_attribute.get())));
+  PyObject* keys = nullptr;
+  if (PyDict_Check(held.get())) {
+    if (PyDict_GetItemRef(held.get(), owner.get(), &keys) < 0) return python_error();
+  } else {
+    PyErr_SetString(PyExc_TypeError, "groups must map output keys to dicts");
+    return python_error();
+  }
+  if (!keys) return checked(PyList_New(0));
+  return Object::steal(keys);
+}
+
+Result<Object> nested_dict(PyObject* value, const Column& column, ColumnValues& values);
+Status nested_json(PyObject* value, const Column& column, ColumnValues& values, Buffer& out);
 
 // Column i's value; empty when a raw value is refused.
 Result<Object> read_value(PyObject* record, const Column& column, std::size_t i, const Source& source) {
@@ -284,11 +320,21 @@ Result<Object> build_dict(PyObject* record, const ColumnLayoutObject& layout, co
   ZB_TRY(Object dict, checked(PyDict_New()));
   for (std::size_t i = 0; i < layout.columns.size(); ++i) {
     const Column& column = layout.columns[i];
+    ZB_TRY(Object keys, grouped_keys(record, column, source));
+    if (keys) {
+      ZB_TRY(Object list, values.to_python(keys.get(), column, true));
+      ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), column.key.get(), list.get())));
+      continue;
+    }
     ZB_TRY(Object value, read_value(record, column, i, source));
     if (!value) return Object();
     if (layout.skip && value.get() == layout.skip) continue;
     if (value.get() != Py_None) {
-      ZB_TRY(value, values.to_python(value.get(), column, source.rows));
+      if (column.nested) {
+        ZB_TRY(value, nested_dict(value.get(), column, values));
+      } else {
+        ZB_TRY(value, values.to_python(value.get(), column, source.rows));
+      }
     }
     ZB_CHECK_OK(checked_status(PyDict_SetItem(dict.get(), column.key.get(), value.get())));
   }
@@ -301,21 +347,57 @@ Result<bool> write_record(PyObject* record, const ColumnLayoutObject& layout, co
   char separator = '{';
   for (std::size_t i = 0; i < layout.columns.size(); ++i) {
     const Column& column = layout.columns[i];
-    ZB_TRY(Object value, read_value(record, column, i, source));
-    if (!value) return false;
-    if (layout.skip && value.get() == layout.skip) continue;
+    ZB_TRY(Object keys, grouped_keys(record, column, source));
+    Object value = keys;
+    if (!keys) {
+      ZB_TRY(value, read_value(record, column, i, source));
+      if (!value) return false;
+      if (layout.skip && value.get() == layout.skip) continue;
+    }
     out.push_back(separator);
     separator = ',';
     out.append(column.key_json);
     if (value.get() == Py_None) {
       out.append("null");
+    } else if (column.nested) {
+      ZB_CHECK_OK(nested_json(value.get(), column, values, out));
     } else {
-      ZB_CHECK_OK(values.to_json(value.get(), column, out, source.rows));
+      ZB_CHECK_OK(values.to_json(value.get(), column, out, source.rows || keys));
     }
   }
   if (separator == '{') out.push_back('{');  // every key left out
   out.push_back('}');
   return true;
+}
+
+// The to-many callback of a nested layout while its record is written.
+class NestedMissing {
+ public:
+  NestedMissing(ColumnValues& values, const ColumnLayoutObject& nested) : values_(values), outer_(values.missing) {
+    values.missing = nested.missing;
+  }
+  ~NestedMissing() { values_.missing = outer_; }
+  NestedMissing(const NestedMissing&) = delete;
+  NestedMissing& operator=(const NestedMissing&) = delete;
+
+ private:
+  ColumnValues& values_;
+  PyObject* outer_;
+};
+
+// A nested layout's record of value.
+Result<Object> nested_dict(PyObject* value, const Column& column, ColumnValues& values) {
+  const ColumnLayoutObject& nested = *self_of(column.nested.get());
+  NestedMissing scope(values, nested);
+  return build_dict(value, nested, Source{}, values);
+}
+
+Status nested_json(PyObject* value, const Column& column, ColumnValues& values, Buffer& out) {
+  const ColumnLayoutObject& nested = *self_of(column.nested.get());
+  NestedMissing scope(values, nested);
+  ZB_TRY(bool written, write_record(value, nested, Source{}, values, out));
+  (void)written;  // only raw rows are refused
+  return {};
 }
 
 // The items of a list, tuple or any other iterable (a query set is
@@ -333,26 +415,35 @@ Result<Object> items_of(PyObject* items, const char* parameter) {
 constexpr const char* kOneParams[] = {"instance", "calls"};
 constexpr const char* kManyParams[] = {"instances", "calls"};
 constexpr const char* kRowsParams[] = {"rows"};
-constexpr CallSignature kDumpSig{"dump", nullptr, kOneParams, 1, {}};
-constexpr CallSignature kDumpManySig{"dump_many", nullptr, kManyParams, 1, {}};
-constexpr CallSignature kDumpJsonSig{"dump_json", nullptr, kOneParams, 1, {}};
-constexpr CallSignature kDumpManyJsonSig{"dump_many_json", nullptr, kManyParams, 1, {}};
+constexpr KeywordOnly kDumpKeywords[] = {{"groups", false}};
+constexpr CallSignature kDumpSig{"dump", nullptr, kOneParams, 1, kDumpKeywords};
+constexpr CallSignature kDumpManySig{"dump_many", nullptr, kManyParams, 1, kDumpKeywords};
+constexpr CallSignature kDumpJsonSig{"dump_json", nullptr, kOneParams, 1, kDumpKeywords};
+constexpr CallSignature kDumpManyJsonSig{"dump_many_json", nullptr, kManyParams, 1, kDumpKeywords};
 constexpr CallSignature kRowsSig{"rows", nullptr, kRowsParams, 1, {}};
 constexpr CallSignature kRowsJsonSig{"rows_json", nullptr, kRowsParams, 1, {}};
 constexpr const char* kRawParams[] = {"rows", "plan"};
 constexpr CallSignature kRawRowsSig{"raw_rows", nullptr, kRawParams, 2, {}};
 constexpr CallSignature kRawRowsJsonSig{"raw_rows_json", nullptr, kRawParams, 2, {}};
 
-Source instances_source(PyObject* calls) {
+Result<Source> instances_source(Slots slots) {
   Source source;
-  source.calls = calls && calls != Py_None ? calls : nullptr;
+  source.calls = slots[1] && slots[1] != Py_None ? slots[1] : nullptr;
+  if (slots[2] && slots[2] != Py_None) {
+    if (!PyDict_Check(slots[2])) {
+      PyErr_SetString(PyExc_TypeError, "groups must be a dict or None");
+      return python_error();
+    }
+    source.groups = slots[2];
+  }
   return source;
 }
 
 Result<Object> dump_body(PyObject* self, Slots slots) {
   ColumnValues values(nullptr);
   values.missing = self_of(self)->missing;
-  return build_dict(slots[0], *self_of(self), instances_source(slots[1]), values);
+  ZB_TRY(Source source, instances_source(slots));
+  return build_dict(slots[0], *self_of(self), source, values);
 }
 
 // The records of a list or iterable as dicts; None when raw rows are refused.
@@ -410,11 +501,13 @@ Result<Object> many_json(PyObject* self, PyObject* argument, const char* paramet
 }
 
 Result<Object> dump_many_body(PyObject* self, Slots slots) {
-  return many_dicts(self, slots[0], "instances", instances_source(slots[1]));
+  ZB_TRY(Source source, instances_source(slots));
+  return many_dicts(self, slots[0], "instances", source);
 }
 Result<Object> rows_body(PyObject* self, Slots slots) { return many_dicts(self, slots[0], "rows", {true}); }
 Result<Object> dump_many_json_body(PyObject* self, Slots slots) {
-  return many_json(self, slots[0], "instances", instances_source(slots[1]));
+  ZB_TRY(Source source, instances_source(slots));
+  return many_json(self, slots[0], "instances", source);
 }
 Result<Object> rows_json_body(PyObject* self, Slots slots) { return many_json(self, slots[0], "rows", {true}); }
 
@@ -434,7 +527,8 @@ Result<Object> dump_json_body(PyObject* self, Slots slots) {
   JsonOutput output;
   ColumnValues values(&output);
   values.missing = self_of(self)->missing;
-  ZB_TRY(bool written, write_record(slots[0], *self_of(self), instances_source(slots[1]), values, output.buffer()));
+  ZB_TRY(Source source, instances_source(slots));
+  ZB_TRY(bool written, write_record(slots[0], *self_of(self), source, values, output.buffer()));
   (void)written;  // only raw rows are refused
   return output.finish();
 }
@@ -462,6 +556,7 @@ int layout_traverse(PyObject* self, visitproc visit, void* arg) {
   for (const Column& column : self_of(self)->columns) {
     Py_VISIT(column.represent.get());
     Py_VISIT(column.fallback.get());
+    Py_VISIT(column.nested.get());
   }
   Py_VISIT(Py_TYPE(self));
   return 0;
@@ -475,6 +570,7 @@ int layout_clear(PyObject* self) {
   for (Column& column : self_of(self)->columns) {
     column.represent = Object();
     column.fallback = Object();
+    column.nested = Object();
   }
   return 0;
 }
@@ -490,13 +586,13 @@ void layout_dealloc(PyObject* self) noexcept {
 
 PyMethodDef kLayoutMethods[] = {
     {"dump", fast_method<kDumpSig, dump_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump($self, instance, calls=None)\n--\n\nThe instance as a JSON-ready dict, keys in column order; calls: the\ncallables of the call columns, by index."},
+     "dump($self, instance, calls=None, *, groups=None)\n--\n\nThe instance as a JSON-ready dict, keys in column order; calls: the\ncallables of the call columns, by index."},
     {"dump_many", fast_method<kDumpManySig, dump_many_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_many($self, instances, calls=None)\n--\n\nA list of dump(instance, calls) for a list or any iterable."},
+     "dump_many($self, instances, calls=None, *, groups=None)\n--\n\nA list of dump(instance, calls) for a list or any iterable."},
     {"dump_json", fast_method<kDumpJsonSig, dump_json_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_json($self, instance, calls=None)\n--\n\nencode_json(dump(instance, calls)), written directly."},
+     "dump_json($self, instance, calls=None, *, groups=None)\n--\n\nencode_json(dump(instance, calls)), written directly."},
     {"dump_many_json", fast_method<kDumpManyJsonSig, dump_many_json_body>(), METH_FASTCALL | METH_KEYWORDS,
-     "dump_many_json($self, instances, calls=None)\n--\n\nencode_json(dump_many(instances, calls)), written directly."},
+     "dump_many_json($self, instances, calls=None, *, groups=None)\n--\n\nencode_json(dump_many(instances, calls)), written directly."},
     {"rows", fast_method<kRowsSig, rows_body>(), METH_FASTCALL | METH_KEYWORDS,
      "rows($self, rows)\n--\n\nRows of one value per column, in column order, as dicts (a to-many\ncolumn's value is an iterable of its keys)."},
     {"rows_json", fast_method<kRowsJsonSig, rows_json_body>(), METH_FASTCALL | METH_KEYWORDS,
@@ -528,7 +624,10 @@ constexpr const char* kLayoutDoc =
     "An attribute given as a tuple of names is a chain (option fallback: a\n"
     "callable answering for an object whose chain meets None or raises); kind\n"
     "call (option call: an index) writes calls[index](object) as it is. A\n"
-    "value that is skip leaves its key out.";
+    "value that is skip leaves its key out. Kind nested (option layout: a\n"
+    "ColumnLayout) writes the value as that layout's record. A many column's\n"
+    "option group_attribute finds an object's keys in the dump's groups\n"
+    "({key: {attribute value: keys}}) where those have the column's key.";
 
 PyType_Slot kLayoutSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(&constructor<kNewSig, layout_new>)},

@@ -44,6 +44,9 @@ struct Column {
   // A column whose value is calls[call](object), the calls given to each
   // dump; the answer is written as it is.
   int call = -1;
+  // A ColumnLayout: the value (an object, or None) is written as that
+  // layout's record.
+  Object nested;
   std::string key_json;  // "key": as JSON text
   ColumnKind kind = ColumnKind::Str;
   int decimal_places = -1;  // Decimal: rescale when >= 0
@@ -64,6 +67,9 @@ struct Column {
   // object and the kind of that key.
   Object cache_name;
   Object item_attribute;
+  // The attribute whose value finds an object's keys in the groups given
+  // to a dump (the keys of a whole list read at once); empty: no groups.
+  Object group_attribute;
   ColumnKind item_kind = ColumnKind::Int;
   django::FieldDescriptor item_descriptor;
 };

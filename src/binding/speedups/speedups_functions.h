@@ -14,5 +14,6 @@ extern PyMethodDef kSerializeValuesListJsonDef;
 extern PyMethodDef kQuerysetRecordsDef;
 extern PyMethodDef kQuerysetJsonDef;
 extern PyMethodDef kParseInputDef;
+extern PyMethodDef kModelObjectsDef;
 
 }  // namespace zembra::py
