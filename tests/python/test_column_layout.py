@@ -231,3 +231,85 @@ def test_raw_values_a_reader_does_not_expect_refuse_the_rows(raw, plan):
 def test_bad_raw_plans(plan, message):
     with pytest.raises(ValueError, match=message):
         ColumnLayout([("a", "a", "str"), ("b", "b", "str")]).raw_rows([], plan)
+
+
+SKIP = object()
+
+
+def record_layout():
+    inner = ColumnLayout([("n", "n", "str"), ("tags", "tags", "many", {
+        "cache": "tags", "item_attribute": "pk", "item_kind": "int", "group_attribute": "pk"})],
+        lambda instance, key: [0])
+    return ColumnLayout([
+        ("a", "a", "int"),
+        ("city", ("owner", "profile", "city"), "str", {"fallback": lambda o: SKIP if o.a < 0 else "fell back"}),
+        ("call", "ignored", "call", {"call": 1}),
+        ("owner", ("owner",), "nested", {"layout": inner}),
+        ("first", "x", "call", {"call": 0}),
+    ], skip=SKIP)
+
+
+def person(a, owner):
+    return types.SimpleNamespace(a=a, owner=owner)
+
+
+def owner(city, pk=7):
+    profile = None if city is None else types.SimpleNamespace(city=city)
+    return types.SimpleNamespace(profile=profile, n=f"o{pk}", pk=pk)
+
+
+CALLS = (lambda o: o.a * 2, lambda o: SKIP if o.a == 2 else [o.a])
+RECORDS = [(person(1, owner("Oslo")), {"a": 1, "city": "Oslo", "call": [1], "owner": {"n": "o7", "tags": [0]},
+                                       "first": 2}),
+           (person(2, owner(None, 8)), {"a": 2, "city": "fell back", "owner": {"n": "o8", "tags": [0]}, "first": 4}),
+           (person(-1, None), {"a": -1, "call": [-1], "owner": None, "first": -2}),
+           (person(3, types.SimpleNamespace()), AttributeError)]
+
+
+@pytest.mark.parametrize("record, expected", RECORDS)
+def test_chains_calls_nested_layouts_and_groups(record, expected):
+    layout = record_layout()
+    if expected is AttributeError:  # a nested object without the nested layout's attributes
+        with pytest.raises(AttributeError):
+            layout.dump(record, CALLS)
+        return
+    one = layout.dump(record, CALLS, groups={"tags": {8: [5]}})  # the outer layout's groups: the nested one asks
+    assert one == expected
+    assert layout.dump_many([record], CALLS)[0] == one
+    assert layout.dump_json(record, CALLS) == encode_json_plain(one)
+    assert layout.dump_many_json([record, record], CALLS) == encode_json_plain([one, one])
+
+
+def test_groups_and_calls_are_checked():
+    many = ColumnLayout([("t", "t", "many", {"cache": "t", "item_attribute": "pk", "item_kind": "int",
+                                             "group_attribute": "pk"})], lambda instance, key: [1])
+    thing = types.SimpleNamespace(pk=3)
+    assert many.dump(thing, groups={"t": {3: [4, None]}}) == {"t": [4, None]}
+    assert many.dump_json(thing, groups={"t": {}}) == b'{"t":[]}'
+    assert many.dump(thing, groups={"other": {}}) == {"t": [1]}
+    with pytest.raises(TypeError, match="groups must"):
+        many.dump(thing, groups={"t": [1]})
+    with pytest.raises(TypeError, match="needs calls"):
+        record_layout().dump(RECORDS[0][0])
+    with pytest.raises(TypeError, match="needs objects, not rows"):
+        record_layout().rows([(1, "x", 2, None, 3)])
+    for columns, message in [([("a", "a", "call")], "needs the option call"),
+                             ([("a", "a", "nested", {"layout": {}})], "needs the option layout"),
+                             ([("a", "a", "int", {"fallback": len})], "fallback belongs to attribute chains"),
+                             ([("a", (), "int")], "needs a name")]:
+        with pytest.raises(ValueError, match=message):
+            ColumnLayout(columns)
+
+
+def test_chains_and_calls_do_not_leak():
+    layout = record_layout()
+
+    def call():
+        for record, expected in RECORDS[:3]:
+            layout.dump(record, CALLS, groups={"tags": {8: [5]}}), layout.dump_many_json([record], CALLS)
+        try:
+            layout.dump(RECORDS[3][0], CALLS)
+        except AttributeError:
+            pass
+
+    assert_no_leak(call, layout, per_round=200)

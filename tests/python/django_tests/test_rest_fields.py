@@ -180,3 +180,59 @@ def test_these_fields_stay_native(name, native):
     routes = zembra.rest.explain(SERIALIZERS["ours"][name])
     assert [line.split(":")[0].strip() for line in routes.splitlines()[1:] if ": native" in line][:len(native)] \
         == native, routes
+
+
+class CurrentAuthor:
+    """A default of the project's own that reads the request, as
+    CurrentUserDefault does."""
+
+    requires_context = True
+
+    def __call__(self, field):
+        return Author.objects.get(name=field.context["request"].author_name)
+
+
+def writers(side):
+    model_base = BASES[side][0]
+    return type(f"{side}_writer", (model_base,), {
+        "Meta": type("Meta", (), {"model": Ticket, "fields": ["id", "note", "article", "watchers", "author_name",
+                                                              "maker", "summary"]}),
+        "author_name": serializers.ReadOnlyField(source="article.author.name"),
+        "maker": serializers.HiddenField(default=CurrentAuthor()),
+        "summary": serializers.SerializerMethodField(),
+        "get_summary": lambda self, obj: obj.note.upper(),
+        "create": lambda self, data: (data.pop("maker"), model_base.create(self, data))[1],
+    })
+
+
+WRITERS = {side: writers(side) for side in BASES}
+
+
+@pytest.mark.parametrize("body", [
+    {"note": "new", "article": 1, "watchers": [1, 2]},
+    {"note": "x" * 11, "article": 99, "watchers": []},
+    {"note": "new", "article": 2, "watchers": [3], "author_name": "ignored", "maker": 1},
+    {"article": "one"},
+])
+def test_input_with_hidden_defaults_and_read_only_fields(world, body):
+    request = RequestFactory().post("/api/")
+    request.author_name = "Grace"
+    articles = list(Article.objects.order_by("pk"))
+    authors = list(Author.objects.order_by("pk"))
+    body = {**body, "article": articles[body["article"] - 1].pk if body.get("article") in (1, 2) else body.get("article")}
+    if "watchers" in body:
+        body["watchers"] = [authors[n - 1].pk if n <= 3 else n for n in body["watchers"]]
+    answers = []
+    for side in BASES:
+        with transaction.atomic():
+            serializer = WRITERS[side](data=body, context={"request": request})
+            valid = serializer.is_valid()
+            answer = [valid, typed(dict(serializer.errors))]
+            if valid:
+                answer.append(repr(sorted(serializer.validated_data.items(), key=str)))
+                saved = serializer.save(id=uuid.UUID(int=99))
+                answer.append(typed(dict(serializer.data)))
+                answer.append(sorted(w.name for w in saved.watchers.all()))
+            transaction.set_rollback(True)
+        answers.append(answer)
+    assert answers[1] == answers[0]

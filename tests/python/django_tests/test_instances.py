@@ -1,0 +1,84 @@
+"""zembra._instances.objects against Django's own iteration: the same
+instances (every attribute, the state, the select_related() and prefetched
+objects), or None where the query set is not one it may build."""
+
+import pytest
+from django.db import transaction
+from django.db.models import Count, signals
+from django.db.models.fetch_modes import FETCH_PEERS
+
+from zembra._instances import objects
+from django_tests.testapp.models import Article, Author, Bar, Label, Restaurant, Ticket
+
+
+def state(obj, depth=0):
+    """Everything of an instance Django's iteration sets, nested objects included."""
+    if obj is None or depth > 3:
+        return obj
+    values = dict(obj.__dict__)
+    st = dict(values.pop("_state").__dict__)
+    cached = {name: state(value, depth + 1) for name, value in st.pop("fields_cache", {}).items()}
+    prefetched = {name: [state(o, depth + 1) for o in qs] for name, qs in
+                  values.pop("_prefetched_objects_cache", {}).items()}
+    return type(obj), list(values.items()), list(st.items()), cached, prefetched
+
+
+@pytest.fixture
+def rows(db):
+    with transaction.atomic():
+        fill()
+        yield
+        transaction.set_rollback(True)
+
+
+def fill():
+    authors = [Author.objects.create(name=n) for n in ("Ada", "Grace")]
+    labels = [Label.objects.create(name=n) for n in ("red", "blue")]
+    articles = [Article.objects.create(title=f"t{i}", slug=f"s{i}", price="1.50", author=authors[0] if i else None)
+                for i in range(3)]
+    articles[1].labels.set(labels)
+    for i, article in enumerate(articles):
+        Ticket.objects.create(article=article, note=f"n{i}")
+    Restaurant.objects.create(name="r")
+    Bar.objects.create(name="b")
+
+
+@pytest.mark.parametrize("make", [
+    lambda: Article.objects.order_by("pk"),
+    lambda: Article.objects.select_related("author").order_by("-pk"),
+    lambda: Ticket.objects.select_related("article__author").order_by("note"),
+    lambda: Ticket.objects.select_related("article").prefetch_related("article__labels"),
+    lambda: Article.objects.prefetch_related("labels", "ticket_set").filter(title__gt="t0"),
+    lambda: Article.objects.none(),
+    lambda: Restaurant.objects.all(),
+    lambda: Bar.objects.all(),
+    lambda: Article.objects.order_by("pk")[1:2],
+])
+def test_instances_are_djangos(rows, make):
+    built = objects(make())
+    assert built is not None
+    assert [state(o) for o in built] == [state(o) for o in make()]
+
+
+@pytest.mark.parametrize("make", [
+    lambda: Article.objects.only("title"),
+    lambda: Article.objects.annotate(n=Count("labels")),
+    lambda: Article.objects.values_list("pk"),
+    lambda: Article.objects.fetch_mode(FETCH_PEERS),
+    lambda: Author.objects.get(name="Ada").article_set.all(),
+    lambda: Article.objects.order_by("pk").union(Article.objects.order_by("pk")),
+])
+def test_other_query_sets_are_djangos_to_iterate(rows, make):
+    assert objects(make()) is None
+
+
+def test_receivers_make_instances_djangos(rows):
+    def receiver(**kwargs):
+        pass
+    for signal in (signals.pre_init, signals.post_init):
+        signal.connect(receiver, sender=Article)
+        try:
+            assert objects(Article.objects.all()) is None
+        finally:
+            signal.disconnect(receiver, sender=Article)
+    assert objects(Article.objects.all()) is not None
