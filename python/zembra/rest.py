@@ -39,7 +39,7 @@ from django.conf import settings
 from django.core.exceptions import ObjectDoesNotExist
 from django.core.exceptions import ValidationError as DjangoValidationError
 from django.db import connections, models
-from django.db.models import signals
+from django.db.models import prefetch_related_objects, signals
 from django.db.models.manager import BaseManager
 from django.db.models.query import ModelIterable, QuerySet
 from django.utils import timezone
@@ -184,7 +184,7 @@ class _Compiled:
     # -- output ---------------------------------------------------------
 
     def _compile_output(self):
-        specs, columns, self.calls, self.routes = [], [], [], {}
+        specs, columns, self.calls, self.routes, self.nested_lists = [], [], [], {}, []
         self.row_ready = True
         for field in self.readable:
             name = field.field_name
@@ -221,6 +221,11 @@ class _Compiled:
         cls = type(field)
         if isinstance(field, ModelSerializer):
             return self._nested(field)
+        if isinstance(field, serializers.ListSerializer) and isinstance(field.child, ModelSerializer):
+            relation = _relation_named(self.model, field.source) if field.source else None
+            if relation is not None and (relation.many_to_many or relation.one_to_many):
+                self.nested_lists.append(field.source)
+                return None, "a nested list serializer (it writes natively itself; a list prefetches its objects)"
         if isinstance(field, serializers.BaseSerializer):
             return None, "a nested serializer (which writes natively itself)"
         if field.source == "*" or not field.source:
@@ -933,9 +938,7 @@ def _many_keys_in_drf_order(compiled, queryset) -> bool:
     """Whether one query for every row's to-many keys gives them in the order
     of DRF's query per object: SQLite does; elsewhere only an ordering of
     the related model fixes the order."""
-    if queryset.db and connections[queryset.db].vendor == "sqlite":
-        return True
-    return all(spec.related_model._meta.ordering for spec in compiled.specs if spec.relation == "many")
+    return all(_order_is_drfs(spec.related_model, queryset.db) for spec in compiled.specs if spec.relation == "many")
 
 
 def _rows_are_instances(queryset) -> bool:
@@ -988,6 +991,8 @@ class ListSerializer(serializers.ListSerializer):
             items = list(iterable)
         if not all(type(item) is compiled.model for item in items):
             return [child.to_representation(item) for item in items]
+        if unread and compiled.nested_lists and items:
+            _prefetch_nested_lists(compiled, iterable, items)
         groups = _group_keys(grouped, items, iterable.db) if grouped else None
         return compiled.output.dump_many(items, child._calls(compiled), groups=groups)
 
@@ -1006,6 +1011,25 @@ def _without_key_prefetches(compiled, queryset):
         return queryset, None
     kept = [lookup for lookup in lookups if lookup not in taken]
     return queryset.prefetch_related(None).prefetch_related(*kept), [many[name] for name in taken]
+
+
+def _prefetch_nested_lists(compiled, queryset, items):
+    """Reads the objects of nested list serializers for every item with one
+    query per relation (DRF runs one per object), where the prefetch query
+    gives DRF's order and the query set does not prefetch them already."""
+    taken = {lookup if isinstance(lookup, str) else lookup.prefetch_through
+             for lookup in queryset._prefetch_related_lookups}
+    names = [name for name in compiled.nested_lists
+             if not any(t == name or t.startswith(name + "__") for t in taken)
+             and _order_is_drfs(_relation_named(compiled.model, name).related_model, queryset.db)]
+    if names:
+        prefetch_related_objects(items, *names)
+
+
+def _order_is_drfs(related_model, using) -> bool:
+    """Whether one query for the related objects of many rows gives each
+    row's objects in the order of DRF's query per row."""
+    return connections[using].vendor == "sqlite" or bool(related_model._meta.ordering)
 
 
 def _group_keys(specs, items, using):
