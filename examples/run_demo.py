@@ -7,8 +7,9 @@ time the zembra endpoints against the same endpoints built with DRF, once
 with DRF's own JSON renderer and once with the orjson-based one. Then one DRF
 ``ModelViewSet`` (catalog/viewsets.py) is timed with DRF's ``ModelSerializer``
 against the same viewset with ``zembra.rest``'s serializer and renderer, and
-against its floor (a serializer answering constants). Both tables are
-printed and written to benchmarks/RESULTS.md (between the demo's marker
+against its floor (a serializer answering constants). Last, the snippets and
+blog APIs (shop/api) built on DRF's classes are timed against the same APIs
+built on zembra.rest's (list, page, retrieve). The tables are printed and written to benchmarks/RESULTS.md (between the demo's marker
 lines; the rest of that file is left as it is). The server is stopped at the
 end, also when something fails.
 
