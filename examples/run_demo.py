@@ -9,8 +9,9 @@ with DRF's own JSON renderer and once with the orjson-based one. Then one DRF
 against the same viewset with ``zembra.rest``'s serializer and renderer, and
 against its floor (a serializer answering constants). Last, the snippets and
 blog APIs (shop/api) built on DRF's classes are timed against the same APIs
-built on zembra.rest's (list, page, retrieve). The tables are printed and written to benchmarks/RESULTS.md (between the demo's marker
-lines; the rest of that file is left as it is). The server is stopped at the
+built on zembra.rest's (list, page, retrieve). The tables are printed and
+written to benchmarks/RESULTS.md (between the demo's marker lines; the rest
+of that file is left as it is). The server is stopped at the
 end, also when something fails.
 
 The database is a file on a memory file system (/dev/shm) where there is
