@@ -40,7 +40,7 @@ test: test-python test-example test-drf test-postgres test-native test-asan
 
 # The example shop's own tests (Django's test runner).
 test-example: build
-	$(PY) examples/shop/manage.py test catalog
+	$(PY) examples/shop/manage.py test catalog api
 
 test-python: build native-testing-module
 	PYTHONPATH=$(NATIVE_BUILD)/testing $(PY) -m pytest tests/python
@@ -60,7 +60,7 @@ test-drf: build
 .PHONY: test-postgres
 test-postgres: build native-testing-module
 	scripts/pg-cluster.sh run sh -c 'PYTHONPATH=$(NATIVE_BUILD)/testing $(PY) -m pytest tests/python/django_tests \
-	  && SHOP_DATABASE_URL="$$ZEMBRA_TEST_DATABASE_URL" $(PY) examples/shop/manage.py test catalog \
+	  && SHOP_DATABASE_URL="$$ZEMBRA_TEST_DATABASE_URL" $(PY) examples/shop/manage.py test catalog api \
 	  && PY=$(PY) scripts/drf-suite.sh --postgres'
 
 # Native unit tests of the pure library, and the test-only module.

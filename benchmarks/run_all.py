@@ -21,7 +21,7 @@ if TESTING.is_dir():
 from harness import machine_line  # noqa: E402
 
 MODULES = ["bench_frame", "bench_serialize", "bench_validate", "bench_analytics", "bench_django", "bench_json",
-           "bench_queryset", "bench_input", "bench_layer"]
+           "bench_queryset", "bench_input", "bench_layer", "bench_rest_api"]
 PACKAGES = ["zembra", "Django", "djangorestframework", "pydantic", "msgspec", "orjson", "django-ninja", "numpy"]
 
 

@@ -7,9 +7,11 @@ time the zembra endpoints against the same endpoints built with DRF, once
 with DRF's own JSON renderer and once with the orjson-based one. Then one DRF
 ``ModelViewSet`` (catalog/viewsets.py) is timed with DRF's ``ModelSerializer``
 against the same viewset with ``zembra.rest``'s serializer and renderer, and
-against its floor (a serializer answering constants). Both tables are
-printed and written to benchmarks/RESULTS.md (between the demo's marker
-lines; the rest of that file is left as it is). The server is stopped at the
+against its floor (a serializer answering constants). Last, the snippets and
+blog APIs (shop/api) built on DRF's classes are timed against the same APIs
+built on zembra.rest's (list, page, retrieve). The tables are printed and
+written to benchmarks/RESULTS.md (between the demo's marker lines; the rest
+of that file is left as it is). The server is stopped at the
 end, also when something fails.
 
 The database is a file on a memory file system (/dev/shm) where there is
@@ -50,6 +52,9 @@ GOALS = {"list": 5.0, "detail": 2.5}  # DRF's time / ours
 # One ModelViewSet (catalog/viewsets.py) with three serializers.
 VIEWSETS = {"DRF": "/api/viewset/drf", "zembra.rest": "/api/viewset/zembra", "floor": "/api/viewset/floor"}
 VIEWSET_GOALS = {"list": 4.0, "retrieve": 2.0, "create": 2.0}
+# The snippets and blog APIs (shop/api): each built on DRF's classes and on zembra.rest's.
+REST_SIDES = {"DRF": "drf", "zembra.rest": "zembra"}
+REST_GOALS = {"list": 5.0, "page": 5.0, "retrieve": 2.0}
 MEMORY_DIR = Path("/dev/shm")
 BEGIN = "<!-- demo:begin (written by `make demo`: examples/run_demo.py) -->"
 END = "<!-- demo:end -->"
@@ -332,6 +337,66 @@ def compare_viewsets(sampler, product, seconds, rounds):
     return time_cases(sampler, cases, VIEWSETS, 40, seconds, rounds)
 
 
+def rest_prefixes(api):
+    return {name: f"/api/{api}/{side}" for name, side in REST_SIDES.items()}
+
+
+def rest_requests(client):
+    """(key, label, API, path) of the snippets and blog requests timed; the
+    keys and labels of those with a goal are the table's."""
+    snippet = client.call("GET", "/api/tutorial/drf/snippets/?limit=1")[1][0]["id"]
+    post = client.call("GET", "/api/blog/drf/posts/?page_size=1")[1]["results"][0]["id"]
+    return [
+        ("list", f"snippets: list of {LIST_PAGE} (hyperlinked)", "tutorial", f"/snippets/?limit={LIST_PAGE}"),
+        ("retrieve", "snippets: retrieve", "tutorial", f"/snippets/{snippet}/"),
+        ("list", f"posts: page of {LIST_PAGE} (nested, tags, method field)", "blog",
+         f"/posts/?page_size={LIST_PAGE}"),
+        ("page", "posts: page of 100", "blog", "/posts/?page=3"),
+        ("retrieve", "posts: retrieve", "blog", f"/posts/{post}/"),
+    ]
+
+
+def same_rest_bytes(client, api, path):
+    """Both builds' answers, equal bytes once each build's own prefix is made alike?"""
+    drf, ours = (client.request("GET", prefix + path) for prefix in rest_prefixes(api).values())
+    return drf[0] == ours[0] and drf[1] == ours[1].replace(f"/api/{api}/zembra/".encode(), f"/api/{api}/drf/".encode())
+
+
+def rest_tour(client):
+    print("\n== The snippets and blog APIs, on DRF's classes and on zembra.rest's: same bytes?")
+    requests = rest_requests(client)
+    snippet = requests[1][3]
+    for _, label, api, path in [*requests, (None, "snippets: highlight", "tutorial", f"{snippet}highlight.html"),
+                                (None, "posts: past the last page", "blog", "/posts/?page=999")]:
+        print(f"  {label:50} {'equal' if same_rest_bytes(client, api, path) else 'DIFFERENT'}")
+    return requests
+
+
+def compare_rest(client, server_pid, requests, seconds, rounds):
+    print(f"\n== The snippets and blog APIs through waitress ({seconds:g} s per request kind and build)")
+    rows = []
+    for key, label, api, path in requests:
+        sampler = Sampler(client, server_pid, rest_prefixes(api))
+        rows += time_cases(sampler, [(key, label, "GET", path, lambda: None)], REST_SIDES, 50, seconds, rounds)
+    return rows
+
+
+def rest_table(rows):
+    """Ratios = DRF's time / zembra.rest's, wall time (the goals') and server CPU."""
+    with_cpu = all(times[name][1] for _, _, times in rows for name in REST_SIDES)
+    header = [f"{name} ms" for name in REST_SIDES] + ["DRF / zembra.rest"]
+    if with_cpu:
+        header += ["DRF / zembra.rest, server CPU"]
+    lines = ["| Request | " + " | ".join(header) + " |", "|---|" + "---:|" * len(header)]
+    for key, label, times in rows:
+        drf, ours = (times[name] for name in REST_SIDES)
+        cells = [f"{drf[0] * 1e3:.2f}", f"{ours[0] * 1e3:.2f}", ratio_cell(drf[0] / ours[0], REST_GOALS.get(key))]
+        if with_cpu:
+            cells += [f"{drf[1] / ours[1]:.1f}x"]
+        lines.append(f"| {label} | " + " | ".join(cells) + " |")
+    return lines
+
+
 def viewset_table(rows):
     """Ratios = DRF's time / the other's: zembra.rest's (the goals' measure,
     wall time) and the floor's (the most any serializer could reach)."""
@@ -389,7 +454,7 @@ def versions():
     return ", ".join(found)
 
 
-def section(rows, products, seconds, rounds, viewset_rows=()):
+def section(rows, products, seconds, rounds, viewset_rows=(), rest_rows=()):
     return [
         BEGIN,
         "## The example shop through a real server (`make demo`)",
@@ -411,6 +476,7 @@ def section(rows, products, seconds, rounds, viewset_rows=()):
         "",
         *table(rows),
         *viewset_section(viewset_rows, rounds, seconds),
+        *rest_section(rest_rows, rounds, seconds),
         END,
     ]
 
@@ -437,6 +503,26 @@ def viewset_section(rows, rounds, seconds):
     ]
 
 
+def rest_section(rows, rounds, seconds):
+    if not rows:
+        return []
+    return [
+        "",
+        "### The snippets and blog APIs, DRF's classes against zembra.rest's",
+        "",
+        "examples/shop/api/definitions.py: DRF's tutorial snippets (a `HyperlinkedModelSerializer` with a "
+        "`ReadOnlyField` of the owner's name and a hyperlink to each snippet's highlighted page; a plain "
+        "`?limit=` window) and a blog's posts (a `ModelSerializer` with a nested author, tag slugs, a "
+        "`SerializerMethodField`, under `PageNumberPagination`), written once and built twice: on DRF's "
+        "`ModelSerializer`, `HyperlinkedModelSerializer`, `JSONRenderer` and `PageNumberPagination`, and on "
+        "zembra.rest's (its pagination where it has one, DRF's otherwise); nothing else differs. The "
+        "database holds the demo's 3000 snippets and 3000 posts of 1 to 5 tags. Same client and timing as "
+        f"above ({rounds} interleaved rounds of {seconds / rounds:.2g} s, the best round's mean).",
+        "",
+        *rest_table(rows),
+    ]
+
+
 def write_results(lines, path=RESULTS):
     """Replaces the demo's section of RESULTS.md (or appends it), keeping the rest."""
     text = path.read_text() if path.exists() else "# Benchmark results\n"
@@ -452,6 +538,7 @@ def write_results(lines, path=RESULTS):
 def main():
     parser = argparse.ArgumentParser(description="Run the example shop and compare it with DRF.")
     parser.add_argument("--products", type=int, default=3000)
+    parser.add_argument("--api-rows", type=int, default=3000, help="snippets and posts of the snippets and blog APIs")
     parser.add_argument("--seconds", type=float, default=2.0, help="timing budget per endpoint and API")
     parser.add_argument("--rounds", type=int, default=20, help="interleaved samples per endpoint and API")
     parser.add_argument("--no-results", action="store_true", help="do not write benchmarks/RESULTS.md")
@@ -470,6 +557,7 @@ def main():
         print(f"== Database in {folder}")
         manage(env, "migrate", "--noinput", "--verbosity", "0")
         manage(env, "seed_shop", "--products", str(args.products))
+        manage(env, "seed_api", "--snippets", str(args.api_rows), "--posts", str(args.api_rows))
         server = Server(env)
         print(f"== waitress serving the shop on http://127.0.0.1:{server.port}/")
         client = Client(server.port)
@@ -478,6 +566,7 @@ def main():
         rows = compare(Sampler(client, server.process.pid), product, args.seconds, args.rounds)
         viewset_rows = compare_viewsets(Sampler(client, server.process.pid, VIEWSETS), product, args.seconds,
                                         args.rounds)
+        rest_rows = compare_rest(client, server.process.pid, rest_tour(client), args.seconds, args.rounds)
     finally:
         if client is not None:
             client.close()
@@ -485,7 +574,7 @@ def main():
             server.stop()
             print("\n== Server stopped")
         shutil.rmtree(folder, ignore_errors=True)
-    lines = section(rows, args.products, args.seconds, args.rounds, viewset_rows)
+    lines = section(rows, args.products, args.seconds, args.rounds, viewset_rows, rest_rows)
     print("\n" + "\n".join(lines[1:-1]))
     if not args.no_results:
         write_results(lines)

@@ -74,6 +74,15 @@ class ResultsSectionTests(SimpleTestCase):
         self.assertEqual(row, "| retrieve | 10.00 | 4.00 | 2.00 | 2.5x (met: 2x) | 5.0x | 4.0x |")
         self.assertEqual(run_demo.ratio_cell(1.97, 2.0), "1.97x (not met: 2x)")
 
+    def test_snippets_and_blog_ratios(self):
+        rows = [("page", "posts: page of 100", {"DRF": (0.010, 0.008), "zembra.rest": (0.002, 0.004)}),
+                ("other", "no goal", {"DRF": (0.003, None), "zembra.rest": (0.002, 0.001)})]
+        [header, _, page, other] = run_demo.rest_table(rows)
+        self.assertEqual(header, "| Request | DRF ms | zembra.rest ms | DRF / zembra.rest |")
+        self.assertEqual((page, other), ("| posts: page of 100 | 10.00 | 2.00 | 5.0x (met: 5x) |",
+                                         "| no goal | 3.00 | 2.00 | 1.5x |"))
+        self.assertIn("| 5.0x (met: 5x) | 2.0x |", run_demo.rest_table(rows[:1])[2])
+
 
 class ViewsetAgreementTests(TestCase):
     """The one ModelViewSet answers alike with DRF's serializer and zembra.rest's."""

@@ -16,6 +16,7 @@ INSTALLED_APPS = [
     "django.contrib.auth",  # DRF's anonymous user lives here
     "rest_framework",
     "catalog",
+    "api",
 ]
 
 # API only: no sessions or cookies, hence no CSRF middleware either.
