@@ -37,8 +37,10 @@ def _plain_queryset(queryset) -> bool:
             or queryset._deferred_filter or queryset._sticky_filter or queryset._fetch_mode.track_peers:
         return False
     query = queryset.query
-    if query.combinator or query.is_sliced or query.select_for_update or query.select_related \
-            or query.distinct_fields or query.annotations:
+    # No conditions of its own: their SQL may depend on more than the
+    # database (a __date lookup's parameter is the active time zone).
+    if query.where or query.extra or query.combinator or query.is_sliced or query.select_for_update \
+            or query.select_related or query.distinct_fields or query.annotations:
         return False
     model = queryset.model
     return model.from_db.__func__ is models.Model.from_db.__func__
@@ -63,25 +65,25 @@ def _lookup_model_field(model, lookup_field):
 class _LookupPlan:
     """``queryset.get(<lookup_field>=value)``'s SQL per database alias."""
 
-    __slots__ = ("queryset", "lookup_field", "field", "stand_in", "by_alias", "__weakref__")
+    # The query set is not kept: a plan lives as long as its query set does.
+    __slots__ = ("lookup_field", "field", "stand_in", "by_alias")
 
-    def __init__(self, queryset, lookup_field, field):
-        self.queryset = queryset
+    def __init__(self, lookup_field, field):
         self.lookup_field = lookup_field
         self.field = field
         self.stand_in = _stand_in(field)
         self.by_alias = {}
 
-    def compiled(self, alias):
+    def compiled(self, queryset, alias):
         found = self.by_alias.get(alias, _NO_ROUTE)
         if found is _NO_ROUTE:
-            found = self._compile(alias) if connections[alias].vendor in _VENDORS else None
+            found = self._compile(queryset, alias) if connections[alias].vendor in _VENDORS else None
             self.by_alias[alias] = found
         return found
 
-    def _compile(self, alias):
+    def _compile(self, queryset, alias):
         # As QuerySet.get builds it: filter, no ordering, MAX_GET_RESULTS rows.
-        clone = self.queryset.using(alias).filter(**{self.lookup_field: self.stand_in})
+        clone = queryset.using(alias).filter(**{self.lookup_field: self.stand_in})
         if clone.query.can_filter():
             clone = clone.order_by()
         query = clone.query
@@ -113,7 +115,7 @@ def _plan_for(queryset, lookup_field):
         if _plain_queryset(queryset):
             field = _lookup_model_field(queryset.model, lookup_field)
             if field is not None and _stand_in(field) is not _NO_ROUTE:
-                plan = _LookupPlan(queryset, lookup_field, field)
+                plan = _LookupPlan(lookup_field, field)
         by_field[lookup_field] = plan
     return plan
 
@@ -150,7 +152,7 @@ class CompiledLookupMixin:
         if plan is None:
             return _NO_ROUTE
         alias = queryset.db
-        compiled = plan.compiled(alias)
+        compiled = plan.compiled(queryset, alias)
         if compiled is None:
             return _NO_ROUTE
         names, compiler, converters, bounds = compiled[3:]
