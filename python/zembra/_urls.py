@@ -19,6 +19,11 @@ Accepted values (each checked per value, exact types only):
   that the group's regex takes (the characters Django's quoting, the URL
   split and dot-segment removal leave alone);
 - ``uuid.UUID``: when the group takes lowercase hex digits and ``-``.
+
+Per object, as DRF's field: ``None`` when ``obj.pk in (None, "")``; else
+``url = link.url(getattr(obj, field.lookup_field))`` and
+``hyperlink(url, obj)``, or DRF's ``field.to_representation(obj)`` where
+``url`` is None.
 """
 
 from __future__ import annotations
@@ -148,18 +153,37 @@ def compile_link(
     language, as DRF's own reverse does for that request."""
     if not _plain_field(field) or not _plain_request(request):
         return None
+    try:
+        attempts = _attempts(field, request, _effective_format(field, format))
+        if attempts is None:
+            return None
+        for viewname, constants in attempts:
+            outcome = _candidate_for(viewname, field.lookup_url_kwarg, constants)
+            if outcome is None:
+                return None
+            if outcome is _NO_VALUE:
+                continue  # DRF's reverse falls back to the next attempt
+            return _checked(field, request, _effective_format(field, format), *outcome)
+    except (NoReverseMatch, ValueError, TypeError):
+        return None  # DRF's own code raises (or answers) as it does
+    return None
+
+
+def _attempts(field, request, format):
+    """The (view name, constant kwargs) DRF's reverse tries in turn: the
+    versioning scheme's, then (on NoReverseMatch) the plain one; None for a
+    scheme or kwarg this module does not know."""
     kwarg = field.lookup_url_kwarg
-    format = _effective_format(field, format)
-    scheme = getattr(request, "versioning_scheme", None)
     if kwarg == "format" or not isinstance(kwarg, str):
         return None
-    attempts = []  # (viewname, constant kwargs) in the order DRF tries them
     plain = {} if format is None else {"format": format}
+    attempts = []
+    scheme = getattr(request, "versioning_scheme", None)
     if scheme is not None:
         scheme_reverse = getattr(type(scheme), "reverse", None)
         if scheme_reverse not in _KNOWN_SCHEME_REVERSES:
             return None
-        version = getattr(request, "version", None)
+        version = request.version
         if scheme_reverse is versioning.URLPathVersioning.reverse and version is not None:
             if kwarg == scheme.version_param:
                 return None
@@ -169,17 +193,7 @@ def compile_link(
                 return None
             attempts.append((version + ":" + field.view_name, plain))
     attempts.append((field.view_name, plain))
-    try:
-        for viewname, constants in attempts:
-            outcome = _candidate_for(viewname, kwarg, constants)
-            if outcome is None:
-                return None
-            if outcome is _NO_VALUE:
-                continue
-            return _checked(field, request, format, *outcome)
-    except (NoReverseMatch, ValueError, TypeError):
-        return None
-    return None
+    return attempts
 
 
 def _plain_field(field: Any) -> bool:
@@ -237,8 +251,8 @@ def _candidate_for(viewname: str, kwarg: str, constants: dict[str, Any]):
         return _NO_VALUE
     prefix = get_script_prefix()
     names = {kwarg, *constants}
-    for _possibility, pattern, defaults, converters in resolver.reverse_dict.getlist(view):
-        for result, params in _possibility:
+    for possibility, pattern, defaults, converters in resolver.reverse_dict.getlist(view):
+        for result, params in possibility:
             if names.symmetric_difference(params).difference(defaults):
                 continue
             constant_mismatch = False
