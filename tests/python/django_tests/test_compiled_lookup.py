@@ -11,7 +11,6 @@ from django.db import connection, transaction
 from django.db.models import Count
 from django.test.utils import CaptureQueriesContext, override_settings
 from rest_framework import filters, generics, permissions, serializers, viewsets
-from rest_framework.request import Request
 from rest_framework.test import APIRequestFactory
 
 from django_tests.testapp.layer_models import Article, Author, Cook, Ticket
@@ -121,28 +120,12 @@ def test_lookup_fields_and_query_sets_are_drfs(rows, queryset, lookup, value, co
             retrieve(viewset(queryset(), (CompiledLookupMixin,), **options), {"key": value})
 
 
-@pytest.mark.parametrize("options", [
-    {"permission_classes": [OddOnly]},
-    {"permission_classes": [permissions.IsAuthenticated]},
-    {"filter_backends": [filters.OrderingFilter]},
+@pytest.mark.parametrize("options, compiled", [
+    ({"permission_classes": [OddOnly]}, True),
+    ({"permission_classes": [permissions.IsAuthenticated]}, True),
+    ({"filter_backends": [filters.OrderingFilter]}, False),
+    ({"get_queryset": lambda self: Article.objects.filter(slug__startswith="f")}, False),
 ])
-def test_permissions_and_filters_are_drfs(rows, options):
-    plain = "filter_backends" not in options
+def test_permissions_filters_and_own_query_sets_are_drfs(rows, options, compiled):
     for article in rows:
-        differential(Article.objects.all(), {"pk": str(article.pk)}, plain, **options)
-
-
-def test_views_of_their_own_run_drfs_get_object(rows):
-    class Own(CompiledLookupMixin, generics.RetrieveAPIView):
-        serializer_class = viewset(Article.objects.all()).serializer_class
-        authentication_classes = permission_classes = []
-
-        def get_queryset(self):
-            return Article.objects.filter(slug__startswith="f")
-
-    for article in rows:
-        request = Request(APIRequestFactory().get("/x/"))
-        view = Own(request=request, kwargs={"pk": article.pk}, format_kwarg=None)
-        with mock.patch.object(generics.GenericAPIView, "get_object", return_value="DRF's") as drfs_own:
-            assert view.get_object() == "DRF's"
-            drfs_own.assert_called_once()
+        differential(Article.objects.all(), {"pk": str(article.pk)}, compiled, **options)
