@@ -70,6 +70,7 @@ def viewsets(Product):
     from rest_framework.routers import SimpleRouter
 
     import zembra.rest
+    from zembra._views import CompiledLookupMixin
 
     class OrjsonRenderer(renderers.BaseRenderer):
         """What the published orjson renderers for DRF do."""
@@ -94,10 +95,12 @@ def viewsets(Product):
             fields = "__all__"
 
     router = SimpleRouter()
-    for prefix, serializer, renderer in (("drf", DrfProduct, renderers.JSONRenderer),
-                                         ("orjson", DrfProduct, OrjsonRenderer),
-                                         ("zembra", OurProduct, zembra.rest.JSONRenderer)):
-        router.register(prefix, type(prefix, (drf_viewsets.ModelViewSet,), {
+    for prefix, serializer, renderer, bases in (
+            ("drf", DrfProduct, renderers.JSONRenderer, (drf_viewsets.ModelViewSet,)),
+            ("orjson", DrfProduct, OrjsonRenderer, (drf_viewsets.ModelViewSet,)),
+            ("zembra", OurProduct, zembra.rest.JSONRenderer, (drf_viewsets.ModelViewSet,)),
+            ("lookup", OurProduct, zembra.rest.JSONRenderer, (CompiledLookupMixin, drf_viewsets.ModelViewSet))):
+        router.register(prefix, type(prefix, bases, {
             "queryset": Product.objects.order_by("pk"), "serializer_class": serializer,
             "renderer_classes": [renderer], "authentication_classes": [], "permission_classes": []}),
             basename=prefix)
@@ -153,6 +156,12 @@ def run():
                 ("DRF ModelViewSet create: a 12-field JSON body", "{}/", post, same_created, 7)):
             contenders = {name: functools.partial(call, "/" + path.format(prefix)) for name, prefix in SIDES.items()}
             results.append(compare(title, contenders, ours=ours, repeat=repeat, check=check))
+        # get_object() on a compiled lookup query (CompiledLookupMixin) against DRF's.
+        retrieve = {"zembra.rest + CompiledLookupMixin": "lookup", "zembra.rest": "zembra",
+                    "DRF ModelSerializer + JSONRenderer": "drf"}
+        contenders = {name: functools.partial(get, "/%s/%d/" % (prefix, pk)) for name, prefix in retrieve.items()}
+        results.append(compare("DRF ModelViewSet retrieve: compiled lookup", contenders,
+                               ours="zembra.rest + CompiledLookupMixin", repeat=7, check=same_json))
     return results
 
 

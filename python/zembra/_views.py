@@ -1,0 +1,183 @@
+"""DRF's ``GenericAPIView.get_object()`` on a compiled query.
+
+For a detail request DRF builds the view's query set, filters it, builds the
+lookup's query set and compiles its SQL: several times what running the
+query costs. ``CompiledLookupMixin`` keeps that SQL per query set, lookup
+field and database, and for the plain case only (the view's own
+``get_queryset`` and ``filter_queryset``, no filter backends, a query set
+that ``QuerySet.get`` reads as one model row) runs it with the lookup value
+as its one parameter, builds the object as ``QuerySet.get`` builds it and
+answers 404 exactly as DRF's ``get_object_or_404`` does. Everything else
+runs DRF's ``get_object``.
+"""
+
+from __future__ import annotations
+
+import weakref
+
+from django.core.exceptions import FieldDoesNotExist, ValidationError
+from django.db import connections, models
+from django.db.models import QuerySet
+from django.db.models.query import MAX_GET_RESULTS, ModelIterable
+from django.http import Http404
+from django.utils.translation import gettext
+from rest_framework.generics import GenericAPIView
+
+from zembra._compiled_queries import _NO_ROUTE, _VENDORS, _bounds, _fits, _prepared, _run, _stand_in, _with_stand_in
+
+__all__ = ["CompiledLookupMixin"]
+
+
+def _plain_queryset(queryset) -> bool:
+    """``queryset.get()`` reads exactly one row of the model's own columns
+    and builds the object from it with nothing added afterwards."""
+    if type(queryset) is not QuerySet or queryset._iterable_class is not ModelIterable:
+        return False
+    if queryset._prefetch_related_lookups or queryset._known_related_objects or queryset._fields is not None \
+            or queryset._deferred_filter or queryset._sticky_filter or queryset._fetch_mode.track_peers:
+        return False
+    query = queryset.query
+    # No conditions of its own: their SQL may depend on more than the
+    # database (a __date lookup's parameter is the active time zone).
+    if query.where or query.extra or query.combinator or query.is_sliced or query.select_for_update \
+            or query.select_related or query.distinct_fields or query.annotations:
+        return False
+    model = queryset.model
+    return model.from_db.__func__ is models.Model.from_db.__func__
+
+
+def _lookup_model_field(model, lookup_field):
+    if not isinstance(lookup_field, str) or "__" in lookup_field:
+        return None
+    meta = model._meta
+    if lookup_field == "pk":
+        field = meta.pk
+    else:
+        try:
+            field = meta.get_field(lookup_field)
+        except FieldDoesNotExist:
+            return None
+    if field is None or not field.concrete or field.is_relation or getattr(field, "generated", False):
+        return None
+    return field
+
+
+class _LookupPlan:
+    """``queryset.get(<lookup_field>=value)``'s SQL per database alias."""
+
+    # The query set is not kept: a plan lives as long as its query set does.
+    __slots__ = ("lookup_field", "field", "stand_in", "by_alias")
+
+    def __init__(self, lookup_field, field):
+        self.lookup_field = lookup_field
+        self.field = field
+        self.stand_in = _stand_in(field)
+        self.by_alias = {}
+
+    def compiled(self, queryset, alias):
+        found = self.by_alias.get(alias, _NO_ROUTE)
+        if found is _NO_ROUTE:
+            found = self._compile(queryset, alias) if connections[alias].vendor in _VENDORS else None
+            self.by_alias[alias] = found
+        return found
+
+    def _compile(self, queryset, alias):
+        # As QuerySet.get builds it: filter, no ordering, MAX_GET_RESULTS rows.
+        clone = queryset.using(alias).filter(**{self.lookup_field: self.stand_in})
+        if clone.query.can_filter():
+            clone = clone.order_by()
+        query = clone.query
+        query.set_limits(high=MAX_GET_RESULTS)
+        compiler = query.get_compiler(using=alias)
+        sql = _with_stand_in(compiler.as_sql(), self.field, self.stand_in, connections[alias])
+        if sql is None or compiler.klass_info is None or compiler.annotation_col_map \
+                or compiler.klass_info.get("related_klass_infos"):
+            return None
+        start, stop = compiler.klass_info["select_fields"][0], compiler.klass_info["select_fields"][-1] + 1
+        if start != 0 or stop != len(compiler.select):
+            return None
+        names = [column[0].target.attname for column in compiler.select]
+        converters = compiler.get_converters([column[0] for column in compiler.select])
+        return (*sql, names, compiler if converters else None, converters, _bounds(self.field, alias))
+
+
+# Per query set object (a view class's `queryset` attribute), per lookup field.
+_plans: weakref.WeakKeyDictionary = weakref.WeakKeyDictionary()
+
+
+def _plan_for(queryset, lookup_field):
+    by_field = _plans.get(queryset)
+    if by_field is None:
+        by_field = _plans[queryset] = {}
+    plan = by_field.get(lookup_field, _NO_ROUTE)
+    if plan is _NO_ROUTE:
+        plan = None
+        if _plain_queryset(queryset):
+            field = _lookup_model_field(queryset.model, lookup_field)
+            if field is not None and _stand_in(field) is not _NO_ROUTE:
+                plan = _LookupPlan(lookup_field, field)
+        by_field[lookup_field] = plan
+    return plan
+
+
+class CompiledLookupMixin:
+    """For ``GenericAPIView`` subclasses (``ModelViewSet``, ``RetrieveAPIView``
+    ...): ``get_object()`` on SQL compiled once per query set, lookup field
+    and database, when the view looks objects up as DRF's plain
+    ``get_object`` does; DRF's ``get_object`` otherwise. Same object, same
+    404s (with DRF's messages), same permission checks, same one query."""
+
+    def get_object(self):
+        obj = self._compiled_lookup()
+        if obj is _NO_ROUTE:
+            return super().get_object()
+        # May raise a permission denied
+        self.check_object_permissions(self.request, obj)
+        return obj
+
+    def _compiled_lookup(self):
+        """The object DRF's lookup finds, raising its Http404s, or _NO_ROUTE
+        where DRF's own get_object must run (nothing run yet)."""
+        cls = type(self)
+        if cls.get_queryset is not GenericAPIView.get_queryset \
+                or cls.filter_queryset is not GenericAPIView.filter_queryset or self.filter_backends:
+            return _NO_ROUTE
+        queryset = self.queryset
+        if not isinstance(queryset, QuerySet):
+            return _NO_ROUTE
+        lookup_url_kwarg = self.lookup_url_kwarg or self.lookup_field
+        if lookup_url_kwarg not in self.kwargs:
+            return _NO_ROUTE
+        plan = _plan_for(queryset, self.lookup_field)
+        if plan is None:
+            return _NO_ROUTE
+        alias = queryset.db
+        compiled = plan.compiled(queryset, alias)
+        if compiled is None:
+            return _NO_ROUTE
+        names, compiler, converters, bounds = compiled[3:]
+        connection = connections[alias]
+        field = plan.field
+        try:
+            param = _prepared(field, self.kwargs[lookup_url_kwarg], connection)
+        except (TypeError, ValueError, ValidationError):
+            raise Http404 from None  # DRF's get_object_or_404: a value the lookup refuses
+        if type(param) is not type(compiled[1][compiled[2]]):
+            return _NO_ROUTE
+        if not _fits(bounds, param):
+            return self._not_found()  # Django finds no row for an integer outside the column's range
+        with connection.cursor() as cursor:
+            _run(cursor, compiled, param)
+            rows = cursor.fetchmany(MAX_GET_RESULTS)
+        if not rows:
+            return self._not_found()
+        if len(rows) != 1:
+            return _NO_ROUTE  # DRF's route raises MultipleObjectsReturned
+        row = rows[0]
+        if compiler is not None:
+            row = next(iter(compiler.apply_converters([row], converters)))
+        return queryset.model.from_db(alias, names, row, fetch_mode=queryset._fetch_mode)
+
+    def _not_found(self):
+        # Django's get_object_or_404 message, translated when raised.
+        raise Http404(gettext("No %s matches the given query.") % self.queryset.model._meta.object_name)
