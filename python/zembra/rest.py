@@ -54,6 +54,7 @@ from rest_framework.validators import UniqueValidator
 
 from zembra._compiled_queries import CompiledInsert, RelatedQuery, UniqueQuery
 from zembra._instances import objects
+from zembra._urls import compile_link, hyperlink
 from zembra._layer import (InputPlan, _Field, _input_kind, _many_keys, _output_kind, _target, key_fits, parse_input,
                            serialize_rows, settings_epoch)
 from zembra._speedups import ColumnLayout, encode_json_plain
@@ -230,6 +231,10 @@ class _Compiled:
             return None, "a nested serializer (which writes natively itself)"
         if field.source == "*" or not field.source:
             return None, f"{cls.__name__} reads the whole object"
+        link = field.child_relation if cls is relations.ManyRelatedField else field
+        if isinstance(link, relations.HyperlinkedRelatedField):
+            return None, ("a hyperlink: a list builds its URLs from the view's pattern compiled once "
+                          "(DRF's reverse() where that cannot be proven)")
         parts = field.source.split(".")
         path = self._path(parts[:-1])
         if path is None:
@@ -651,15 +656,19 @@ class ModelSerializer(serializers.ModelSerializer):
             return super().to_representation(instance)
         return compiled.output.dump(instance, self._calls(compiled))
 
-    def _calls(self, compiled):
+    def _calls(self, compiled, links=False):
         """DRF's code for each field without a native column, bound to this
-        serializer (its context, its method fields)."""
+        serializer (its context, its method fields); with ``links`` (a list:
+        worth compiling once) hyperlinked fields build their URLs from the
+        compiled pattern."""
         if not compiled.calls:
             return None
-        calls = self.__dict__.get("_zembra_calls")
+        key = "_zembra_list_calls" if links else "_zembra_calls"
+        calls = self.__dict__.get(key)
         if calls is None:
             bound = self._bound_fields(compiled.calls)
-            calls = self.__dict__["_zembra_calls"] = tuple(_drf_value(bound[name]) for name in compiled.calls)
+            calls = self.__dict__[key] = tuple(
+                (_link_value(bound[name]) if links else None) or _drf_value(bound[name]) for name in compiled.calls)
         return calls
 
     # -- input ----------------------------------------------------------
@@ -875,6 +884,70 @@ def _drf_value(field):
     return value
 
 
+_NO_KEY = (None, "")
+
+
+def _link_value(field):
+    """DRF's answer for a hyperlinked field, its URLs built from the
+    compiled pattern (zembra._urls), or None where that cannot be proven:
+    the identity of the object, a foreign key to a primary key, and lists of
+    related objects."""
+    cls = type(field)
+    many = cls is relations.ManyRelatedField
+    link_field = field.child_relation if many else field
+    if type(link_field) not in (relations.HyperlinkedRelatedField, relations.HyperlinkedIdentityField):
+        return None
+    request = field.context.get("request")
+    if request is None:
+        return None  # DRF's code asserts that there is one
+    link = compile_link(link_field, request, field.context.get("format"))
+    if link is None:
+        return None
+    url, lookup, drf_link = link.url, link_field.lookup_field, link_field.to_representation
+
+    def one(obj):
+        if obj.pk in _NO_KEY:
+            return None
+        text = url(getattr(obj, lookup))
+        return drf_link(obj) if text is None else hyperlink(text, obj)
+
+    if cls is relations.HyperlinkedIdentityField:
+        return one if field.source == "*" else None
+    model = field.parent.Meta.model if isinstance(field.parent, ModelSerializer) else None
+    if many:
+        if model is None or not field.source or "." in field.source:
+            return None
+        relation = _relation_named(model, field.source)
+        if relation is None or not (relation.many_to_many or relation.one_to_many):
+            return None
+        accessor = field.source
+
+        def every(instance):
+            if instance.pk is None:
+                return []
+            return [one(obj) for obj in getattr(instance, accessor).all()]
+
+        return every
+    # One related object, read as DRF reads it with its primary-key shortcut.
+    if lookup != "pk" or model is None or not field.source or "." in field.source:
+        return None
+    key_field = _concrete_field(model, field.source)
+    if key_field is None or not key_field.many_to_one or not key_field.target_field.primary_key:
+        return None
+    attname = key_field.attname
+
+    def related(instance):
+        key = getattr(instance, attname)
+        if key is None:
+            return None
+        if key == "":
+            return None
+        text = url(key)
+        return drf_link(relations.PKOnlyObject(pk=key)) if text is None else hyperlink(text, relations.PKOnlyObject(key))
+
+    return related
+
+
 def _key_kind(target) -> str:
     """The column kind of a related key, which DRF writes as it is."""
     kind = _output_kind(target)
@@ -994,7 +1067,7 @@ class ListSerializer(serializers.ListSerializer):
         if unread and compiled.nested_lists and items:
             _prefetch_nested_lists(compiled, iterable, items)
         groups = _group_keys(grouped, items, iterable.db) if grouped else None
-        return compiled.output.dump_many(items, child._calls(compiled), groups=groups)
+        return compiled.output.dump_many(items, child._calls(compiled, links=True), groups=groups)
 
 
 def _without_key_prefetches(compiled, queryset):

@@ -236,3 +236,11 @@ def test_input_with_hidden_defaults_and_read_only_fields(world, body):
             transaction.set_rollback(True)
         answers.append(answer)
     assert answers[1] == answers[0]
+
+
+def test_hyperlinks_of_a_list_come_from_the_compiled_pattern(world):
+    serializer = SERIALIZERS["ours"]["links"](Article.objects.all(), many=True,
+                                              context={"request": RequestFactory().get("/api/")})
+    child = serializer.child
+    calls = child._calls(child._zembra(), links=True)
+    assert [call.__qualname__.rsplit(".", 1)[-1] for call in calls] == ["one", "related", "every"]
