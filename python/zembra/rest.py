@@ -912,7 +912,13 @@ def _link_value(field):
         return drf_link(obj) if text is None else hyperlink(text, obj)
 
     if cls is relations.HyperlinkedIdentityField:
-        return one if field.source == "*" else None
+        if field.source != "*":
+            return None
+        model = field.parent.Meta.model if isinstance(field.parent, ModelSerializer) else None
+        if lookup == "pk" and link.ints and model is not None and not model._meta.is_composite_pk:
+            # Written natively: an int key's URL, the object as its obj.
+            return (link.prefix, link.suffix, relations.Hyperlink, model._meta.pk.attname, one, link.negative_ints)
+        return one
     model = field.parent.Meta.model if isinstance(field.parent, ModelSerializer) else None
     if many:
         if model is None or not field.source or "." in field.source:

@@ -221,6 +221,41 @@ Result<PyObject*> call_of(PyObject* calls, const Column& column) {
   return PyTuple_GET_ITEM(calls, column.call);
 }
 
+// A hyperlink call: (prefix, suffix, link_type, attribute, fallback,
+// negatives). An exact int attribute value v (v >= 0 unless negatives) gives
+// link_type's str.__new__ of prefix + str(v) + suffix with its obj set to
+// the object (None for None); any other value is fallback(object)'s.
+Result<Object> link_of(PyObject* object, PyObject* spec) {
+  if (PyTuple_GET_SIZE(spec) != 6 || !PyUnicode_Check(PyTuple_GET_ITEM(spec, 0)) ||
+      !PyUnicode_Check(PyTuple_GET_ITEM(spec, 1)) || !PyType_Check(PyTuple_GET_ITEM(spec, 2)) ||
+      !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(spec, 2)), &PyUnicode_Type)) {
+    PyErr_SetString(PyExc_TypeError,
+                    "a link call is (prefix, suffix, a str subclass, attribute, fallback, negatives)");
+    return python_error();
+  }
+  ZB_TRY(Object value, checked(PyObject_GetAttr(object, PyTuple_GET_ITEM(spec, 3))));
+  if (value.get() == Py_None) return value;
+  int negatives = PyObject_IsTrue(PyTuple_GET_ITEM(spec, 5));
+  if (negatives < 0) return python_error();
+  bool fits = PyLong_CheckExact(value.get());
+  if (fits && !negatives) {
+    int sign = PyObject_RichCompareBool(value.get(), Py_False, Py_GE);  // v >= 0
+    if (sign < 0) return python_error();
+    fits = sign == 1;
+  }
+  if (!fits) return checked(PyObject_CallOneArg(PyTuple_GET_ITEM(spec, 4), object));
+  ZB_TRY(Object digits, checked(PyObject_Str(value.get())));
+  ZB_TRY(Object head, checked(PyUnicode_Concat(PyTuple_GET_ITEM(spec, 0), digits.get())));
+  ZB_TRY(Object url, checked(PyUnicode_Concat(head.get(), PyTuple_GET_ITEM(spec, 1))));
+  ZB_TRY(Object args, checked(PyTuple_Pack(1, url.get())));
+  auto* type = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(spec, 2));
+  ZB_TRY(Object link, checked(PyUnicode_Type.tp_new(type, args.get(), nullptr)));
+  static PyObject* obj_name = PyUnicode_InternFromString("obj");
+  if (!obj_name) return python_error();
+  ZB_CHECK_OK(checked_status(PyObject_SetAttr(link.get(), obj_name, object)));
+  return link;
+}
+
 // A chain's value; where an object on the way is None or a reading raises,
 // the fallback's answer (it reads the chain again, as its owner does).
 Result<Object> read_chain(PyObject* object, const Column& column) {
@@ -246,6 +281,7 @@ Result<Object> read_column(PyObject* object, const Column& column, PyObject* cal
   if (column.kind == ColumnKind::Many) return Object::borrow(object);
   if (column.call >= 0) {
     ZB_TRY(PyObject * call, call_of(calls, column));
+    if (PyTuple_Check(call)) return link_of(object, call);
     return checked(PyObject_CallOneArg(call, object));
   }
   if (!column.chain.empty()) return read_chain(object, column);
@@ -623,7 +659,9 @@ constexpr const char* kLayoutDoc =
     "key) gives the keys of a to-many column whose objects were not prefetched.\n"
     "An attribute given as a tuple of names is a chain (option fallback: a\n"
     "callable answering for an object whose chain meets None or raises); kind\n"
-    "call (option call: an index) writes calls[index](object) as it is. A\n"
+    "call (option call: an index) writes calls[index](object) as it is (a\n"
+    "tuple there is a link: prefix, suffix, str subclass, attribute,\n"
+    "fallback, negatives). A\n"
     "value that is skip leaves its key out. Kind nested (option layout: a\n"
     "ColumnLayout) writes the value as that layout's record. A many column's\n"
     "option group_attribute finds an object's keys in the dump's groups\n"
