@@ -313,3 +313,25 @@ def test_chains_and_calls_do_not_leak():
             pass
 
     assert_no_leak(call, layout, per_round=200)
+
+
+class Link(str):
+    """A str subclass with an obj, as DRF's Hyperlink."""
+
+
+@pytest.mark.parametrize("key, negatives, expected", [
+    (0, False, "/a/0/"), (2 ** 70, False, f"/a/{2 ** 70}/"), (-3, True, "/a/-3/"), (-3, False, "fallback"),
+    (True, False, "fallback"), ("7", False, "fallback"), (None, False, None),
+])
+def test_link_calls(key, negatives, expected):
+    layout = ColumnLayout([("url", "url", "call", {"call": 0})])
+    thing = types.SimpleNamespace(id=key)
+    calls = (("/a/", "/", Link, "id", lambda obj: "fallback", negatives),)
+    value = layout.dump(thing, calls)["url"]
+    assert value == expected
+    if expected not in (None, "fallback"):
+        assert type(value) is Link and value.obj is thing
+        assert layout.dump_json(thing, calls) == encode_json_plain({"url": expected})
+    with pytest.raises(TypeError, match="a link call is"):
+        layout.dump(thing, (("/a/", "/", dict, "id", len, False),))
+    assert_no_leak(lambda: layout.dump_many([thing, thing], calls), layout, thing, per_round=200)
