@@ -17,12 +17,13 @@ import weakref
 
 from django.core.exceptions import FieldDoesNotExist, ValidationError
 from django.db import connections, models
-from django.db.models import QuerySet
+from django.db.models import QuerySet, prefetch_related_objects
 from django.db.models.query import MAX_GET_RESULTS, ModelIterable
 from django.http import Http404
 from django.utils.translation import gettext
 from rest_framework.generics import GenericAPIView
 
+from zembra._instances import _Builder, plain_query
 from zembra._compiled_queries import _NO_ROUTE, _VENDORS, _bounds, _fits, _prepared, _run, _stand_in, _with_stand_in
 
 __all__ = ["CompiledLookupMixin"]
@@ -33,15 +34,18 @@ def _plain_queryset(queryset) -> bool:
     and builds the object from it with nothing added afterwards."""
     if type(queryset) is not QuerySet or queryset._iterable_class is not ModelIterable:
         return False
-    if queryset._prefetch_related_lookups or queryset._known_related_objects or queryset._fields is not None \
+    if queryset._known_related_objects or queryset._fields is not None \
             or queryset._deferred_filter or queryset._sticky_filter or queryset._fetch_mode.track_peers:
         return False
     query = queryset.query
     # No conditions of its own: their SQL may depend on more than the
     # database (a __date lookup's parameter is the active time zone).
     if query.where or query.extra or query.combinator or query.is_sliced or query.select_for_update \
-            or query.select_related or query.distinct_fields or query.annotations:
+            or query.distinct_fields or query.annotations:
         return False
+    if query.select_related:
+        # The related objects are built as Django's iterator builds them.
+        return plain_query(queryset)
     model = queryset.model
     return model.from_db.__func__ is models.Model.from_db.__func__
 
@@ -90,15 +94,20 @@ class _LookupPlan:
         query.set_limits(high=MAX_GET_RESULTS)
         compiler = query.get_compiler(using=alias)
         sql = _with_stand_in(compiler.as_sql(), self.field, self.stand_in, connections[alias])
-        if sql is None or compiler.klass_info is None or compiler.annotation_col_map \
-                or compiler.klass_info.get("related_klass_infos"):
+        if sql is None or compiler.klass_info is None or compiler.annotation_col_map:
             return None
         start, stop = compiler.klass_info["select_fields"][0], compiler.klass_info["select_fields"][-1] + 1
-        if start != 0 or stop != len(compiler.select):
+        related = compiler.klass_info.get("related_klass_infos")
+        if start != 0 or (stop != len(compiler.select) and not related):
             return None
-        names = [column[0].target.attname for column in compiler.select]
+        names = [column[0].target.attname for column in compiler.select[start:stop]]
+        builder = None
+        if related:
+            builder = _Builder(compiler.klass_info, compiler.select, alias, queryset._fetch_mode)
+            if builder.attnames is None:
+                return None
         converters = compiler.get_converters([column[0] for column in compiler.select])
-        return (*sql, names, compiler if converters else None, converters, _bounds(self.field, alias))
+        return (*sql, names, compiler if converters else None, converters, _bounds(self.field, alias), builder)
 
 
 # Per query set object (a view class's `queryset` attribute), per lookup field.
@@ -155,7 +164,7 @@ class CompiledLookupMixin:
         compiled = plan.compiled(queryset, alias)
         if compiled is None:
             return _NO_ROUTE
-        names, compiler, converters, bounds = compiled[3:]
+        names, compiler, converters, bounds, builder = compiled[3:]
         connection = connections[alias]
         field = plan.field
         try:
@@ -176,7 +185,13 @@ class CompiledLookupMixin:
         row = rows[0]
         if compiler is not None:
             row = next(iter(compiler.apply_converters([row], converters)))
-        return queryset.model.from_db(alias, names, row, fetch_mode=queryset._fetch_mode)
+        if builder is not None:
+            obj = builder.objects([row])[0]
+        else:
+            obj = queryset.model.from_db(alias, names, row, fetch_mode=queryset._fetch_mode)
+        if queryset._prefetch_related_lookups:
+            prefetch_related_objects([obj], *queryset._prefetch_related_lookups)  # as QuerySet.get's evaluation does
+        return obj
 
     def _not_found(self):
         # Django's get_object_or_404 message, translated when raised.

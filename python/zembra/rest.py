@@ -44,7 +44,7 @@ from django.db.models.manager import BaseManager
 from django.db.models.query import ModelIterable, QuerySet
 from django.utils import timezone
 from django.utils.encoding import is_protected_type
-from rest_framework import ISO_8601, DJANGO_DURATION_FORMAT, relations, renderers, serializers
+from rest_framework import ISO_8601, DJANGO_DURATION_FORMAT, relations, renderers, serializers, viewsets
 from rest_framework import fields as drf
 from rest_framework.exceptions import ValidationError
 from rest_framework.fields import SkipField, empty, get_error_detail
@@ -55,11 +55,13 @@ from rest_framework.validators import UniqueValidator
 from zembra._compiled_queries import CompiledInsert, RelatedQuery, UniqueQuery
 from zembra._instances import objects
 from zembra._urls import compile_link, hyperlink
+from zembra._views import CompiledLookupMixin
 from zembra._layer import (InputPlan, _Field, _input_kind, _many_keys, _output_kind, _target, key_fits, parse_input,
                            serialize_rows, settings_epoch)
 from zembra._speedups import ColumnLayout, encode_json_plain
 
-__all__ = ["ModelSerializer", "HyperlinkedModelSerializer", "ListSerializer", "JSONRenderer", "explain"]
+__all__ = ["ModelSerializer", "HyperlinkedModelSerializer", "ListSerializer", "JSONRenderer", "explain",
+           "CompiledLookupMixin", "ModelViewSet", "ReadOnlyModelViewSet"]
 
 _TEXT = {drf.CharField: "string", drf.EmailField: "email", drf.URLField: "url", drf.SlugField: "slug",
          drf.IPAddressField: "ip"}
@@ -1115,6 +1117,15 @@ def _group_keys(specs, items, using):
     """The keys of each to-many spec for every item, by one query each."""
     pks = [item.pk for item in items]
     return {spec.name: _many_keys(spec, pks, using) for spec in specs}
+
+
+class ModelViewSet(CompiledLookupMixin, viewsets.ModelViewSet):
+    """DRF's ``ModelViewSet`` whose ``get_object()`` runs SQL compiled once
+    for the plain case (see ``CompiledLookupMixin``)."""
+
+
+class ReadOnlyModelViewSet(CompiledLookupMixin, viewsets.ReadOnlyModelViewSet):
+    """DRF's ``ReadOnlyModelViewSet`` with ``CompiledLookupMixin``."""
 
 
 class JSONRenderer(renderers.JSONRenderer):

@@ -1,7 +1,7 @@
 """The snippets and blog APIs, written once and built twice.
 
 ``build(kit, models)`` defines the serializers and viewsets with the
-serializer bases, JSON renderer and page-number pagination of ``kit``:
+serializer bases, JSON renderer, page-number pagination and viewset bases of ``kit``:
 ``DRF`` (Django REST framework's own classes) or ``ZEMBRA`` (zembra.rest's
 drop-ins). Nothing else differs between the two builds. ``models`` gives
 the model classes (this app's, or a benchmark's copies of them).
@@ -24,13 +24,15 @@ import zembra.rest
 DRF = SimpleNamespace(ModelSerializer=serializers.ModelSerializer,
                       HyperlinkedModelSerializer=serializers.HyperlinkedModelSerializer,
                       JSONRenderer=renderers.JSONRenderer,
-                      PageNumberPagination=pagination.PageNumberPagination)
+                      PageNumberPagination=pagination.PageNumberPagination,
+                      ModelViewSet=viewsets.ModelViewSet, ReadOnlyModelViewSet=viewsets.ReadOnlyModelViewSet)
 # Pagination falls back to DRF's own class where zembra.rest has none.
 ZEMBRA = SimpleNamespace(ModelSerializer=zembra.rest.ModelSerializer,
                          HyperlinkedModelSerializer=zembra.rest.HyperlinkedModelSerializer,
                          JSONRenderer=zembra.rest.JSONRenderer,
                          PageNumberPagination=getattr(zembra.rest, "PageNumberPagination",
-                                                      pagination.PageNumberPagination))
+                                                      pagination.PageNumberPagination),
+                         ModelViewSet=zembra.rest.ModelViewSet, ReadOnlyModelViewSet=zembra.rest.ReadOnlyModelViewSet)
 DEFAULT_WINDOW, MAX_WINDOW = 100, 1000
 
 
@@ -99,7 +101,7 @@ def build(kit, models):
         page_size_query_param = "page_size"
         max_page_size = 500
 
-    class SnippetViewSet(viewsets.ModelViewSet):
+    class SnippetViewSet(kit.ModelViewSet):
         queryset = models.Snippet.objects.select_related("owner")
         serializer_class = SnippetSerializer
         renderer_classes = [kit.JSONRenderer]
@@ -114,13 +116,13 @@ def build(kit, models):
         def perform_create(self, serializer):
             serializer.save(owner=self.request.user)
 
-    class UserViewSet(viewsets.ReadOnlyModelViewSet):
+    class UserViewSet(kit.ReadOnlyModelViewSet):
         queryset = models.User.objects.prefetch_related("snippets").order_by("id")
         serializer_class = UserSerializer
         renderer_classes = [kit.JSONRenderer]
         versioning_class = NamespaceVersioning
 
-    class PostViewSet(viewsets.ModelViewSet):
+    class PostViewSet(kit.ModelViewSet):
         queryset = models.Post.objects.select_related("author").prefetch_related("tags").order_by("-published", "id")
         serializer_class = PostSerializer
         renderer_classes = [kit.JSONRenderer]
