@@ -58,10 +58,12 @@ from zembra._urls import compile_link, hyperlink
 from zembra._views import CompiledLookupMixin
 from zembra._layer import (InputPlan, _Field, _input_kind, _many_keys, _output_kind, _target, key_fits, parse_input,
                            serialize_rows, settings_epoch)
+from zembra._pagination import CursorPagination, LimitOffsetPagination, PageNumberPagination
 from zembra._speedups import ColumnLayout, encode_json_plain
 
 __all__ = ["ModelSerializer", "HyperlinkedModelSerializer", "ListSerializer", "JSONRenderer", "explain",
-           "CompiledLookupMixin", "ModelViewSet", "ReadOnlyModelViewSet"]
+           "CompiledLookupMixin", "ModelViewSet", "ReadOnlyModelViewSet",
+           "PageNumberPagination", "LimitOffsetPagination", "CursorPagination"]
 
 _TEXT = {drf.CharField: "string", drf.EmailField: "email", drf.URLField: "url", drf.SlugField: "slug",
          drf.IPAddressField: "ip"}
