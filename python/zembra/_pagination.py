@@ -20,7 +20,9 @@ __all__ = ["PageNumberPagination", "LimitOffsetPagination", "CursorPagination"]
 
 
 def _unevaluated(objects) -> bool:
-    return isinstance(objects, QuerySet) and objects._result_cache is None
+    """A query set nobody has read, whose slice is not empty: an empty
+    slice is DRF's [] (it costs no query)."""
+    return isinstance(objects, QuerySet) and objects._result_cache is None and not objects.query.is_empty()
 
 
 def _reads_as_django_page(page) -> bool:
@@ -57,8 +59,7 @@ class PageNumberPagination(pagination.PageNumberPagination):
             self.display_page_controls = True
 
         objects = self.page.object_list
-        # An empty result is DRF's [] (its empty slice costs no query).
-        if _unevaluated(objects) and _reads_as_django_page(self.page) and paginator.count:
+        if _unevaluated(objects) and _reads_as_django_page(self.page):
             return objects
         return list(self.page)
 

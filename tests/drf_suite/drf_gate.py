@@ -17,6 +17,9 @@ Loaded with ``-p drf_gate`` (this folder on PYTHONPATH), it adds:
     - ``rest_framework.serializers.HyperlinkedModelSerializer`` is DRF's class
       body rebuilt on zembra's ModelSerializer (DRF's class subclasses DRF's
       ModelSerializer, fixed when its module was first imported).
+    - ``rest_framework.pagination.PageNumberPagination``,
+      ``LimitOffsetPagination`` and ``CursorPagination`` are zembra.rest's
+      (hence also a ``DEFAULT_PAGINATION_CLASS`` naming them).
 
     The names are rebound inside ``django.setup()`` as DRF's conftest calls
     it, after its ``settings.configure()`` (DRF's renderers read settings
@@ -27,8 +30,8 @@ Loaded with ``-p drf_gate`` (this folder on PYTHONPATH), it adds:
     import serializers`` and subclassing, ``APIView.renderer_classes``,
     ``JSONParser.renderer_class``) is zembra's. Anything of DRF's already
     loaded that still holds one of DRF's classes, and any subclass of DRF's
-    ModelSerializer, ListSerializer or JSONRenderer not derived from
-    zembra's, is reported and fails the run.
+    ModelSerializer, ListSerializer, JSONRenderer or paginators not derived
+    from zembra's, is reported and fails the run.
 
 ``--zembra-outcomes=PATH``
     Writes every test's outcome (``passed``, ``failed`` or ``skipped``) as
@@ -53,7 +56,8 @@ DATABASE_URL_VARIABLE = "ZEMBRA_DRF_DATABASE_URL"
 def pytest_addoption(parser):
     group = parser.getgroup("zembra")
     group.addoption("--zembra-swap", action="store_true", default=False,
-                    help="run with zembra.rest's ModelSerializer, ListSerializer and JSONRenderer in DRF's place")
+                    help="run with zembra.rest's ModelSerializer, ListSerializer, JSONRenderer and "
+                         "paginators in DRF's place")
     group.addoption("--zembra-outcomes", metavar="PATH", default=None,
                     help="write each test's outcome to PATH as JSON")
 
@@ -116,8 +120,11 @@ def _with_databases(settings, database):
 _ORIGINALS = {}
 
 
+PAGINATORS = ("PageNumberPagination", "LimitOffsetPagination", "CursorPagination")
+
+
 def _install_swap():
-    from rest_framework import renderers, serializers
+    from rest_framework import pagination, renderers, serializers
     from rest_framework.settings import api_settings
 
     import zembra.rest as zembra_rest
@@ -125,11 +132,14 @@ def _install_swap():
     _ORIGINALS.update(ModelSerializer=serializers.ModelSerializer, ListSerializer=serializers.ListSerializer,
                       JSONRenderer=renderers.JSONRenderer,
                       HyperlinkedModelSerializer=serializers.HyperlinkedModelSerializer)
+    _ORIGINALS.update({name: getattr(pagination, name) for name in PAGINATORS})
     hyperlinked = _rebased(serializers.HyperlinkedModelSerializer, zembra_rest.ModelSerializer)
     serializers.ModelSerializer = zembra_rest.ModelSerializer
     serializers.ListSerializer = zembra_rest.ListSerializer
     serializers.HyperlinkedModelSerializer = hyperlinked
     renderers.JSONRenderer = zembra_rest.JSONRenderer
+    for name in PAGINATORS:
+        setattr(pagination, name, getattr(zembra_rest, name))
     # api_settings keeps the classes it has resolved: a renderer resolved
     # before the swap would stay DRF's.
     api_settings.reload()
@@ -148,11 +158,12 @@ def _rebased(cls, base):
 
 
 def _swapped():
-    from rest_framework import renderers, serializers
+    from rest_framework import pagination, renderers, serializers
 
     return {"ModelSerializer": serializers.ModelSerializer, "ListSerializer": serializers.ListSerializer,
             "JSONRenderer": renderers.JSONRenderer,
-            "HyperlinkedModelSerializer": serializers.HyperlinkedModelSerializer}
+            "HyperlinkedModelSerializer": serializers.HyperlinkedModelSerializer,
+            **{name: getattr(pagination, name) for name in PAGINATORS}}
 
 
 def _leftovers():
@@ -178,7 +189,7 @@ def _leftovers():
                 for class_attr, class_value in list(vars(value).items()):
                     check(f"{module_name}.{attr}.{class_attr}", class_value)
     swapped = _swapped()
-    for name in ("ModelSerializer", "ListSerializer", "JSONRenderer"):
+    for name in ("ModelSerializer", "ListSerializer", "JSONRenderer", *PAGINATORS):
         for sub in _all_subclasses(_ORIGINALS[name]):
             if sub is _ORIGINALS.get("HyperlinkedModelSerializer") or issubclass(sub, swapped[name]):
                 continue
