@@ -221,7 +221,7 @@ class _Swap:
         # Shown under -q too: the log says what ran.
         def named(cls):
             text = f"{cls.__module__}.{cls.__qualname__}"
-            if cls.__module__ != "zembra.rest":
+            if not cls.__module__.startswith("zembra."):
                 text += " on " + ", ".join(named(base) for base in cls.__bases__)
             return text
 

@@ -119,47 +119,33 @@ def assert_agree(kind, params, ordering="asc", empty=False, settings=None, side=
     return seen, drf_seen
 
 
-PAGE_PARAMS = ["", "?page=1", "?page=2", "?page=3", "?page=last", "?page=4", "?page=0", "?page=-1", "?page=abc",
-               "?page=2.0", "?page=", "?page_size=2&page=4", "?page_size=100&page=2", "?page_size=0",
-               "?page_size=-1", "?page_size=x&page=2", "?page_size=8&page=last"]
+CURSOR_SETTINGS = {"page_size": 3, "ordering": "pk"}
+GRID = [("PageNumberPagination", PAGE_SETTINGS, p) for p in (
+    "", "?page=2", "?page=3", "?page=last", "?page=4", "?page=0", "?page=-1", "?page=abc", "?page=2.0", "?page=",
+    "?page_size=2&page=4", "?page_size=100&page=2", "?page_size=0", "?page_size=-1", "?page_size=x&page=2",
+    "?page_size=8&page=last")] + [("LimitOffsetPagination", LIMIT_SETTINGS, p) for p in (
+    "", "?limit=3&offset=3", "?offset=6", "?offset=7", "?offset=8", "?offset=9", "?limit=100", "?limit=100&offset=4",
+    "?limit=0", "?limit=-2", "?offset=-1", "?offset=x&limit=2", "?limit=x", "?limit=2&offset=5")]
 
 
 @pytest.mark.parametrize("side", ["zembra", "zembra-drf-serializer"])
 @pytest.mark.parametrize("ordering", list(ORDERINGS))
-@pytest.mark.parametrize("params", PAGE_PARAMS)
-def test_page_number(rows, params, ordering, side):
-    assert_agree("PageNumberPagination", params, ordering, settings=PAGE_SETTINGS, side=side)
-
-
-LIMIT_PARAMS = ["", "?limit=3", "?limit=3&offset=3", "?offset=6", "?offset=7", "?offset=8", "?offset=9",
-                "?limit=100", "?limit=100&offset=4", "?limit=0", "?limit=-2", "?offset=-1", "?offset=x&limit=2",
-                "?limit=x", "?limit=2&offset=5", "?offset=2"]
-
-
-@pytest.mark.parametrize("side", ["zembra", "zembra-drf-serializer"])
-@pytest.mark.parametrize("ordering", list(ORDERINGS))
-@pytest.mark.parametrize("params", LIMIT_PARAMS)
-def test_limit_offset(rows, params, ordering, side):
-    assert_agree("LimitOffsetPagination", params, ordering, settings=LIMIT_SETTINGS, side=side)
-
-
-@pytest.mark.parametrize("kind, settings, params", [
-    ("PageNumberPagination", PAGE_SETTINGS, ["", "?page=last", "?page=2", "?page=0"]),
-    ("LimitOffsetPagination", LIMIT_SETTINGS, ["", "?offset=0", "?offset=3", "?limit=1"]),
-    ("CursorPagination", {"page_size": 3, "ordering": "pk"}, ["", "?cursor=cD0x"]),
-])
-def test_empty_result(rows, kind, settings, params):
-    for each in params:
-        assert_agree(kind, each, empty=True, settings=settings)
+@pytest.mark.parametrize("kind, settings, params", GRID)
+def test_grid(rows, kind, settings, params, ordering, side):
+    assert_agree(kind, params, ordering, settings=settings, side=side)
 
 
 @pytest.mark.parametrize("language", ["en", "fr", "de"])
-def test_errors_in_the_active_language(rows, language):
+@pytest.mark.parametrize("kind, settings, params", [
+    ("PageNumberPagination", PAGE_SETTINGS, ["", "?page=last", "?page=2", "?page=9", "?page=x"]),
+    ("LimitOffsetPagination", LIMIT_SETTINGS, ["", "?offset=3"]),
+    ("CursorPagination", CURSOR_SETTINGS, ["", "?cursor=cD0x", "?cursor=%%%"]),
+])
+def test_empty_results_and_errors_in_the_active_language(rows, kind, settings, params, language):
     with translation.override(language):
-        for kind, settings, params in [("PageNumberPagination", PAGE_SETTINGS, "?page=9"),
-                                       ("PageNumberPagination", PAGE_SETTINGS, "?page=x"),
-                                       ("CursorPagination", {"page_size": 3, "ordering": "pk"}, "?cursor=%%%")]:
-            assert_agree(kind, params, settings=settings)
+        for each in params:
+            assert_agree(kind, each, settings=settings)
+            assert_agree(kind, each, empty=True, settings=settings)
 
 
 @pytest.mark.parametrize("ordering", ["pk", "-pk", "views", "-views", ("-slug",), "price"])
@@ -185,7 +171,7 @@ def test_cursor_walk(rows, ordering, page_size):
 @pytest.mark.parametrize("kind, settings, params", [
     ("PageNumberPagination", PAGE_SETTINGS, ["?page=2", "?page=last", "?page_size=0", "?page=9"]),
     ("LimitOffsetPagination", LIMIT_SETTINGS, ["?offset=4", "?offset=30", "?limit=0", "?limit=9"]),
-    ("CursorPagination", {"page_size": 3, "ordering": "-created"}, [""]),
+    ("CursorPagination", {**CURSOR_SETTINGS, "ordering": "-created"}, [""]),
 ])
 def test_sequences_take_drfs_code(hosts, kind, settings, params):
     """Anything but a query set: DRF's own list, links and errors."""
