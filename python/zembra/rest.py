@@ -29,6 +29,7 @@ require("rest_framework", "zembra.rest", "rest")
 
 import copy  # noqa: E402  (after the check of what this module needs)
 import logging
+import threading
 import datetime
 import traceback
 import types
@@ -44,7 +45,7 @@ from django.db.models.manager import BaseManager
 from django.db.models.query import ModelIterable, QuerySet
 from django.utils import timezone
 from django.utils.encoding import is_protected_type
-from rest_framework import ISO_8601, DJANGO_DURATION_FORMAT, relations, renderers, serializers, viewsets
+from rest_framework import ISO_8601, DJANGO_DURATION_FORMAT, relations, renderers, serializers
 from rest_framework import fields as drf
 from rest_framework.exceptions import ValidationError
 from rest_framework.fields import SkipField, empty, get_error_detail
@@ -55,7 +56,6 @@ from rest_framework.validators import UniqueValidator
 from zembra._compiled_queries import CompiledInsert, RelatedQuery, UniqueQuery
 from zembra._instances import objects
 from zembra._urls import compile_link, hyperlink
-from zembra._views import CompiledLookupMixin
 from zembra._layer import (InputPlan, _Field, _input_kind, _many_keys, _output_kind, _target, key_fits, parse_input,
                            serialize_rows, settings_epoch)
 from zembra._pagination import CursorPagination, LimitOffsetPagination, PageNumberPagination
@@ -1121,13 +1121,37 @@ def _group_keys(specs, items, using):
     return {spec.name: _many_keys(spec, pks, using) for spec in specs}
 
 
-class ModelViewSet(CompiledLookupMixin, viewsets.ModelViewSet):
-    """DRF's ``ModelViewSet`` whose ``get_object()`` runs SQL compiled once
-    for the plain case (see ``CompiledLookupMixin``)."""
+def __getattr__(name):
+    # The view classes are made on first use: importing DRF's views here
+    # would load them before a project (or a test set-up) has chosen its
+    # renderers, which DRF's views read when their module is imported.
+    if name not in _VIEWS:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    with _VIEWS_MADE:
+        if name in globals():
+            return globals()[name]
+        return _make_views(name)
 
 
-class ReadOnlyModelViewSet(CompiledLookupMixin, viewsets.ReadOnlyModelViewSet):
-    """DRF's ``ReadOnlyModelViewSet`` with ``CompiledLookupMixin``."""
+def _make_views(name):
+    from rest_framework import viewsets
+
+    from zembra._views import CompiledLookupMixin
+
+    made = {
+        "CompiledLookupMixin": CompiledLookupMixin,
+        "ModelViewSet": type("ModelViewSet", (CompiledLookupMixin, viewsets.ModelViewSet), {
+            "__module__": __name__, "__doc__": "DRF's ``ModelViewSet`` whose ``get_object()`` runs SQL compiled "
+                                               "once for the plain case (see ``CompiledLookupMixin``)."}),
+        "ReadOnlyModelViewSet": type("ReadOnlyModelViewSet", (CompiledLookupMixin, viewsets.ReadOnlyModelViewSet), {
+            "__module__": __name__, "__doc__": "DRF's ``ReadOnlyModelViewSet`` with ``CompiledLookupMixin``."}),
+    }
+    globals().update(made)
+    return made[name]
+
+
+_VIEWS = ("CompiledLookupMixin", "ModelViewSet", "ReadOnlyModelViewSet")
+_VIEWS_MADE = threading.Lock()
 
 
 class JSONRenderer(renderers.JSONRenderer):
