@@ -67,7 +67,7 @@ def setup():
     Tag = model("Tag", name=models.CharField(max_length=50), slug=models.SlugField(unique=True))
     Post = model("Post", author=models.ForeignKey(Author, related_name="posts", on_delete=models.CASCADE),
                  title=models.CharField(max_length=200), slug=models.SlugField(max_length=200),
-                 body=models.TextField(), published=models.DateTimeField(),
+                 body=models.TextField(), published=models.DateTimeField(db_index=True),
                  tags=models.ManyToManyField(Tag, related_name="posts", blank=True),
                  metadata=models.JSONField(default=dict, blank=True),
                  rating=models.DecimalField(max_digits=4, decimal_places=2, null=True, blank=True))

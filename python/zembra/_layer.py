@@ -21,12 +21,12 @@ from typing import Any
 from django.core import validators as dj_validators
 from django.core.exceptions import FieldDoesNotExist, ImproperlyConfigured, ObjectDoesNotExist, ValidationError
 from django.core.signals import setting_changed
-from django.db import models
+from django.db import connections, models
 from django.db.models.query import QuerySet
 from django.utils import timezone
 
-from zembra._compiled_queries import RelatedQuery, UniqueQuery
-from zembra._row_readers import has_plain_query, plan_for, time_zone_allows
+from zembra._compiled_queries import _NO_ROUTE, RelatedQuery, UniqueQuery, _plain_manager
+from zembra._row_readers import has_plain_query, plan_for, remember, time_zone_allows
 from zembra._speedups import ColumnLayout, InputPlan, parse_input
 
 __all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows", "settings_epoch"]
@@ -848,11 +848,62 @@ def _many_keys(spec: _Field, pks: list, using: str) -> dict[Any, list]:
         return {}
     query_name = getattr(spec, "query_name", None) or spec.model_field.related_query_name()
     related = spec.related_model._default_manager.db_manager(using)
-    pairs = related.filter(**{f"{query_name}__in": pks}).values_list(query_name, spec.to_field.attname)
+    pairs = _pairs_by_compiled_sql(spec, query_name, related, pks, using)
+    if pairs is None:
+        pairs = related.filter(**{f"{query_name}__in": pks}).values_list(query_name, spec.to_field.attname)
     grouped: dict[Any, list] = {}
     for source, key in pairs:
         grouped.setdefault(source, []).append(key)
     return grouped
+
+
+# (related model, query name, attname, alias) -> (sql, params, position) of
+# the pairs query with one key, or None where it is not compiled.
+_pairs_sql: dict = {}
+_IN_ONE = " IN (%s)"
+
+
+def _pairs_by_compiled_sql(spec, query_name, related, pks, using):
+    """The (key, related value) pairs of ``_many_keys`` from its SQL compiled
+    once: Django's statement for one key, its ``IN (%s)`` widened to the
+    keys (Django's own In lookup writes one placeholder per distinct key).
+    Only for a plain default manager, integer keys and columns without
+    converters; None where Django's query must run."""
+    if not all(type(pk) is int for pk in pks) or len(set(pks)) != len(pks):
+        return None
+    key = (spec.related_model, query_name, spec.to_field.attname, using)
+    compiled = _pairs_sql.get(key, _NO_ROUTE)
+    if compiled is _NO_ROUTE:
+        compiled = _compile_pairs(related, query_name, spec.to_field.attname, using)
+        remember(_pairs_sql, key, compiled)
+    if compiled is None:
+        return None
+    sql, params, position = compiled
+    with connections[using].cursor() as cursor:
+        cursor.execute(sql.replace(_IN_ONE, " IN (" + ", ".join(["%s"] * len(pks)) + ")"),
+                       (*params[:position], *pks, *params[position + 1:]))
+        return cursor.fetchall()
+
+
+def _compile_pairs(related, query_name, attname, using):
+    if _plain_manager(related) is None or connections[using].vendor not in ("sqlite", "postgresql"):
+        return None
+    stand_in = 29_711
+    query = related.filter(**{f"{query_name}__in": [stand_in]}).values_list(query_name, attname)
+    compiler = query.query.get_compiler(using=using)
+    sql, params = compiler.as_sql()  # fills compiler.select
+    if compiler.get_converters([column for column, _, _ in compiler.select]):
+        return None
+    key_field = compiler.select[0][0].target if compiler.select else None
+    while key_field is not None and key_field.is_relation:
+        key_field = key_field.target_field
+    if key_field is None or key_field.get_internal_type() not in ("AutoField", "BigAutoField", "IntegerField",
+                                                                  "BigIntegerField", "SmallAutoField"):
+        return None
+    params = list(params)
+    if sql.count(_IN_ONE) != 1 or params.count(stand_in) != 1:
+        return None
+    return sql, params, params.index(stand_in)
 
 
 class _ExactLookup:

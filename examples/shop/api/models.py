@@ -53,7 +53,7 @@ class Post(models.Model):
     title = models.CharField(max_length=200)
     slug = models.SlugField(max_length=200)
     body = models.TextField()
-    published = models.DateTimeField()
+    published = models.DateTimeField(db_index=True)  # the lists are ordered by it
     tags = models.ManyToManyField(Tag, related_name="posts", blank=True)
     metadata = models.JSONField(default=dict, blank=True)
     rating = models.DecimalField(max_digits=4, decimal_places=2, null=True, blank=True)

@@ -55,7 +55,7 @@ class Migration(migrations.Migration):
                 ('title', models.CharField(max_length=200)),
                 ('slug', models.SlugField(max_length=200)),
                 ('body', models.TextField()),
-                ('published', models.DateTimeField()),
+                ('published', models.DateTimeField(db_index=True)),
                 ('metadata', models.JSONField(blank=True, default=dict)),
                 ('rating', models.DecimalField(blank=True, decimal_places=2, max_digits=4, null=True)),
                 ('author', models.ForeignKey(on_delete=django.db.models.deletion.CASCADE, related_name='posts', to='api.author')),
