@@ -245,3 +245,27 @@ def test_hyperlinks_of_a_list_come_from_the_compiled_pattern(world):
     calls = child._calls(child._zembra(), links=True)
     assert calls[0][:2] == ("http://testserver/api/article/", "/") and calls[0][3] == "id"
     assert [call.__qualname__.rsplit(".", 1)[-1] for call in calls[1:]] == ["related", "every"]
+
+
+@pytest.mark.parametrize("spec_of, related, query_name", [
+    (lambda: Article._meta.get_field("labels"), Label, "article"),
+    (lambda: None, Ticket, "article"),  # UUID values: read by Django's query
+])
+def test_keys_of_a_list_are_read_by_djangos_own_statement(world, spec_of, related, query_name):
+    """The compiled statement is Django's for the same keys (and the same pairs)."""
+    from django.db import connection
+    from django.test.utils import CaptureQueriesContext
+
+    from zembra import _layer
+
+    relation = spec_of()
+    item = related._meta.get_field("name") if related is Label else related._meta.pk
+    spec = type("Spec", (), {"related_model": related, "query_name": query_name, "to_field": item,
+                             "model_field": relation})()
+    pks = list(Article.objects.values_list("pk", flat=True))
+    with CaptureQueriesContext(connection) as ours:
+        grouped = _layer._many_keys(spec, pks, "default")
+    with CaptureQueriesContext(connection) as django:
+        pairs = list(related.objects.filter(**{f"{query_name}__in": pks}).values_list(query_name, item.attname))
+    assert [q["sql"] for q in ours] == [q["sql"] for q in django]
+    assert grouped == {key: [v for k, v in pairs if k == key] for key, _ in pairs}
