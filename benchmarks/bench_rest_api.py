@@ -61,7 +61,10 @@ def setup():
                     style=models.CharField(choices=[("friendly", "friendly"), ("monokai", "monokai")],
                                            default="friendly", max_length=100),
                     owner=models.ForeignKey(User, related_name="snippets", on_delete=models.CASCADE),
-                    highlighted=models.TextField())
+                    highlighted=models.TextField(),
+                    Meta=type("Meta", (), {"app_label": "bench_rest_api", "ordering": ["created", "id"],
+                                           "indexes": [models.Index(fields=["created", "id"],
+                                                                    name="bench_snippet_listing")]}))
     Author = model("Author", name=models.CharField(max_length=100), email=models.EmailField(unique=True),
                    bio=models.TextField(blank=True, default=""))
     Tag = model("Tag", name=models.CharField(max_length=50), slug=models.SlugField(unique=True))

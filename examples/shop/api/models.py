@@ -25,6 +25,7 @@ class Snippet(models.Model):
 
     class Meta:
         ordering = ["created", "id"]  # the key breaks ties of rows created in one bulk insert
+        indexes = [models.Index(fields=["created", "id"], name="snippet_listing")]  # the list's order
 
     def save(self, *args, **kwargs):
         self.highlighted = self.render_highlighted()

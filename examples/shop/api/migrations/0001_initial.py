@@ -46,6 +46,7 @@ class Migration(migrations.Migration):
             ],
             options={
                 'ordering': ['created', 'id'],
+                'indexes': [models.Index(fields=['created', 'id'], name='snippet_listing')],
             },
         ),
         migrations.CreateModel(
