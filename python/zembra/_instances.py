@@ -16,6 +16,12 @@ Django's to iterate (``None``).
 
 from __future__ import annotations
 
+from itertools import chain
+
+from django.conf import settings
+from django.db.models import JSONField
+from django.db.models.expressions import Col
+
 from django.db.models import Model, prefetch_related_objects, signals
 from django.db.models.base import ModelState
 from django.db.models.fields.files import FileDescriptor, ImageFileDescriptor
@@ -23,7 +29,8 @@ from django.db.models.query import ModelIterable
 from django.db.models.query_utils import DeferredAttribute
 from django.db.models.fields.related_descriptors import ForeignKeyDeferredAttribute
 
-from zembra._speedups import model_objects
+from zembra._row_readers import BOOL, DATE, DATETIME, _sqlite_converters
+from zembra._speedups import convert_rows, model_objects
 
 _PLAIN_DESCRIPTORS = (DeferredAttribute, ForeignKeyDeferredAttribute, FileDescriptor, ImageFileDescriptor)
 _plain_models: dict[type, tuple[str, ...] | None] = {}
@@ -98,13 +105,44 @@ def objects(queryset) -> list | None:
     main = _Builder(klass_info, select, db, fetch_mode)
     if main.attnames is None:
         return None  # the query's columns are not what the models say: not reached
-    rows = list(compiler.results_iter(results))
+    rows = _converted(compiler, results)
     out = main.objects(rows)
     queryset._result_cache = out
     if queryset._prefetch_related_lookups and not queryset._prefetch_done:
         prefetch_related_objects(out, *queryset._prefetch_related_lookups)
         queryset._prefetch_done = True
     return out
+
+
+def _converted(compiler, results) -> list:
+    """``list(compiler.results_iter(results))``: the raw rows through the
+    columns' converters, the ones of Django's own that convert_rows knows
+    read natively (it calls the converters for anything else)."""
+    rows = list(chain.from_iterable(results))
+    converters = compiler.get_converters([column[0] for column in compiler.select[0:compiler.col_count]])
+    if not converters or not rows:
+        return rows
+    return convert_rows(rows, _converter_plan(compiler.connection, converters))
+
+
+def _converter_plan(connection, converters) -> tuple:
+    known = _sqlite_converters(connection) if connection.vendor == "sqlite" else {}
+    codes = {BOOL: 1, DATETIME: 2, DATE: 3}
+    plan = [None] * (max(converters) + 1)
+    for position, (found, expression) in converters.items():
+        code, zone = 0, None
+        if len(found) == 1:
+            func = getattr(found[0], "__func__", None)
+            owner = getattr(found[0], "__self__", None)
+            if (func is JSONField.from_db_value and isinstance(owner, JSONField) and owner.decoder is None
+                    and type(expression) is Col):
+                code = 4
+            elif owner is connection.ops and codes.get(known.get(func)):
+                code = codes[known[func]]
+                if code == 2 and settings.USE_TZ:
+                    zone = owner.connection.timezone
+        plan[position] = (code, tuple(found), expression, connection, zone)
+    return tuple(plan)
 
 
 class _Builder:

@@ -23,6 +23,7 @@ __all__ = [
     "encode_json_plain",
     "ColumnLayout",
     "model_objects",
+    "convert_rows",
 ]
 
 class PanicException(BaseException): ...
@@ -177,3 +178,7 @@ def model_objects(
     rows: list[Any], model: type, attnames: tuple[str, ...], state_type: type, state: dict[str, Any], start: int,
     pk_at: int,
 ) -> list[Any]: ...
+
+# Raw cursor rows through Django's converters, the common ones natively
+# (zembra._instances).
+def convert_rows(rows: list[Any], plan: tuple[Any, ...]) -> list[tuple[Any, ...]]: ...

@@ -15,5 +15,6 @@ extern PyMethodDef kQuerysetRecordsDef;
 extern PyMethodDef kQuerysetJsonDef;
 extern PyMethodDef kParseInputDef;
 extern PyMethodDef kModelObjectsDef;
+extern PyMethodDef kConvertRowsDef;
 
 }  // namespace zembra::py

@@ -153,4 +153,52 @@ std::optional<Uuid> uuid_from_hex(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The value of text[at, at + n) when every character there is a digit.
+std::optional<std::uint32_t> digits_at(std::string_view text, std::size_t at, std::size_t n) {
+  std::uint32_t value = 0;
+  for (std::size_t i = at; i < at + n; ++i) {
+    char c = text[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return value;
+}
+
+bool leap(std::uint32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+std::uint32_t days_in(std::uint32_t year, std::uint32_t month) {
+  static constexpr std::uint8_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && leap(year) ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+std::optional<Date> sqlite_date(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  auto year = digits_at(text, 0, 4), month = digits_at(text, 5, 2), day = digits_at(text, 8, 2);
+  if (!year || !month || !day || *year < 1 || *month < 1 || *month > 12 || *day < 1 ||
+      *day > days_in(*year, *month)) {
+    return std::nullopt;
+  }
+  return Date{static_cast<std::int32_t>(*year), static_cast<std::uint8_t>(*month), static_cast<std::uint8_t>(*day)};
+}
+
+std::optional<DateTime> sqlite_datetime(std::string_view text) {
+  if ((text.size() != 19 && text.size() != 26) || text[10] != ' ' || text[13] != ':' || text[16] != ':') {
+    return std::nullopt;
+  }
+  auto date = sqlite_date(text.substr(0, 10));
+  auto hour = digits_at(text, 11, 2), minute = digits_at(text, 14, 2), second = digits_at(text, 17, 2);
+  if (!date || !hour || !minute || !second || *hour > 23 || *minute > 59 || *second > 59) return std::nullopt;
+  std::uint32_t micros = 0;
+  if (text.size() == 26) {
+    auto fraction = text[19] == '.' ? digits_at(text, 20, 6) : std::nullopt;
+    if (!fraction) return std::nullopt;
+    micros = *fraction;
+  }
+  return DateTime{*date, Time{*hour * 3600 + *minute * 60 + *second, micros * 1000}};
+}
+
 }  // namespace zembra::rows

@@ -39,6 +39,14 @@ std::optional<std::string> sqlite_decimal_text(std::int64_t value, const Decimal
 // nullopt for anything else, even what uuid.UUID() would also read.
 std::optional<Uuid> uuid_from_hex(std::string_view text);
 
+// The texts SQLite's Django backend stores dates and datetimes as, read as
+// the converters read them (date.fromisoformat / datetime.fromisoformat):
+// "YYYY-MM-DD", and "YYYY-MM-DD HH:MM:SS" with an optional fraction of
+// exactly six digits. nullopt for any other text (even what fromisoformat
+// would also read) and for dates or times that do not exist.
+std::optional<Date> sqlite_date(std::string_view text);
+std::optional<DateTime> sqlite_datetime(std::string_view text);
+
 // The least limit on the digits of an int read from text that the
 // interpreter lets a program set (sys.set_int_max_str_digits); no integer
 // of at most this many digits is ever refused.
