@@ -82,3 +82,47 @@ def test_receivers_make_instances_djangos(rows):
         finally:
             signal.disconnect(receiver, sender=Article)
     assert objects(Article.objects.all()) is not None
+
+
+@pytest.mark.database("sqlite")
+@pytest.mark.parametrize("column, stored", [
+    ("happens", "2024-02-29 23:59:59"), ("happens", "2024-02-29 23:59:59.000001"), ("happens", "2023-02-29 10:00:00"),
+    ("happens", "2024-01-01T10:00:00"), ("happens", "2024-01-01 10:00:00+02:00"), ("happens", "2024-01-01 24:00:00"),
+    ("happens", "2024-01-01 10:00:00.12"), ("happens", "٢٠٢٤-01-01 10:00:00"), ("happens", 5),
+    ("published", "2024-12-31"), ("published", "2024-13-01"), ("published", "20240101"), ("published", 7),
+    ("active", 0), ("active", 1), ("active", 2), ("active", 1.0), ("active", "1"),
+    ("extra", '{"a": [1, 2.5, null]}'), ("extra", '"\\ud800"'), ("extra", 3), ("extra", "1e999"),
+])
+def test_stored_values_are_read_as_djangos_converters_read_them(rows, column, stored):
+    from django.db import connection
+
+    with connection.cursor() as cursor:
+        cursor.execute(f"UPDATE testapp_article SET {column} = %s", [stored])
+    make = lambda: Article.objects.order_by("pk")  # noqa: E731
+    try:
+        expected = [state(o) for o in make()]
+    except Exception as exc:  # Django's converter refuses the text: so must this
+        with pytest.raises(type(exc)):
+            objects(make())
+        return
+    assert [state(o) for o in objects(make())] == expected
+
+
+def test_building_does_not_leak(rows):
+    from leakcheck import assert_no_leak
+
+    from zembra._speedups import convert_rows, model_objects
+
+    def call():
+        objects(Ticket.objects.select_related("article__author").order_by("note"))
+        convert_rows([(1, "2024-01-01 10:00:00", "x")], (None, (2, (str,), None, None, None), (0, (len,), None, None, None)))
+        try:
+            convert_rows([(1,)], ((0, (int, int), None, None, None),))
+        except TypeError:
+            pass
+        try:
+            model_objects([(1,)], Author, ("id", "name"), object, {}, 0, 0)
+        except ValueError:
+            pass
+
+    assert_no_leak(call, per_round=50)
