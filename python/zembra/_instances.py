@@ -29,7 +29,7 @@ from django.db.models.query import ModelIterable
 from django.db.models.query_utils import DeferredAttribute
 from django.db.models.fields.related_descriptors import ForeignKeyDeferredAttribute
 
-from zembra._row_readers import BOOL, DATE, DATETIME, _sqlite_converters
+from zembra._row_readers import BOOL, DATE, DATETIME, DECIMAL_ROUNDED_INTS, _sqlite_converters, _sqlite_decimal_reader
 from zembra._speedups import convert_rows, model_objects
 
 _PLAIN_DESCRIPTORS = (DeferredAttribute, ForeignKeyDeferredAttribute, FileDescriptor, ImageFileDescriptor)
@@ -141,6 +141,10 @@ def _converter_plan(connection, converters) -> tuple:
                 code = codes[known[func]]
                 if code == 2 and settings.USE_TZ:
                     zone = owner.connection.timezone
+            elif connection.vendor == "sqlite" and type(expression) is Col:
+                reader = _sqlite_decimal_reader(connection, found[0], expression.output_field)
+                if reader is not None:
+                    code, zone = 5, (reader[1], reader[2], reader[0] == DECIMAL_ROUNDED_INTS)
         plan[position] = (code, tuple(found), expression, connection, zone)
     return tuple(plan)
 

@@ -11,14 +11,16 @@
 #include "binding/core/convert.h"
 #include "binding/core/datetime_api.h"
 #include "binding/core/frame.h"
+#include "binding/core/imports.h"
 #include "binding/speedups/json_loads.h"
+#include "binding/speedups/raw_decimal.h"
 #include "binding/speedups/speedups_functions.h"
 #include "pure/rows/raw_values.h"
 
 namespace zembra::py {
 namespace {
 
-enum class Code : long { Call = 0, Bool = 1, DateTime = 2, Date = 3, Json = 4 };
+enum class Code : long { Call = 0, Bool = 1, DateTime = 2, Date = 3, Json = 4, Decimal = 5 };
 
 struct ColumnPlan {
   bool convert = false;
@@ -27,7 +29,18 @@ struct ColumnPlan {
   PyObject* expression = nullptr;
   PyObject* connection = nullptr;
   PyObject* tzinfo = nullptr;  // DateTime: the zone made aware in; None keeps the value naive
+  rows::DecimalColumn decimal;  // Decimal: (max_digits, decimal_places, round_integers) of the entry
 };
+
+Result<std::uint32_t> small_number(PyObject* value) {
+  long v = PyLong_Check(value) ? PyLong_AsLong(value) : -1;
+  if (v == -1 && PyErr_Occurred()) return python_error();
+  if (v < 0 || v > 1000) {
+    PyErr_SetString(PyExc_ValueError, "plan: a decimal entry takes (max_digits, decimal_places, round_integers)");
+    return python_error();
+  }
+  return static_cast<std::uint32_t>(v);
+}
 
 Result<std::vector<ColumnPlan>> read_plan(PyObject* plan) {
   ZB_TRY(PyObject * entries, for_parameter("plan", to_instance(plan, &PyTuple_Type, "tuple")));
@@ -42,13 +55,25 @@ Result<std::vector<ColumnPlan>> read_plan(PyObject* plan) {
       return python_error();
     }
     long code = PyLong_AsLong(PyTuple_GET_ITEM(entry, 0));
-    if (code < 0 || code > 4) {
+    if (code < 0 || code > 5) {
       if (!PyErr_Occurred()) PyErr_Format(PyExc_ValueError, "plan entry %zd: unknown code", i);
       return python_error();
     }
     ColumnPlan& column = out[static_cast<std::size_t>(i)];
     column = {true, static_cast<Code>(code), PyTuple_GET_ITEM(entry, 1), PyTuple_GET_ITEM(entry, 2),
-              PyTuple_GET_ITEM(entry, 3), PyTuple_GET_ITEM(entry, 4)};
+              PyTuple_GET_ITEM(entry, 3), PyTuple_GET_ITEM(entry, 4), {}};
+    if (column.code == Code::Decimal) {
+      PyObject* extra = column.tzinfo;
+      if (!PyTuple_Check(extra) || PyTuple_GET_SIZE(extra) != 3) {
+        PyErr_SetString(PyExc_ValueError, "plan: a decimal entry takes (max_digits, decimal_places, round_integers)");
+        return python_error();
+      }
+      ZB_TRY(column.decimal.max_digits, small_number(PyTuple_GET_ITEM(extra, 0)));
+      ZB_TRY(column.decimal.decimal_places, small_number(PyTuple_GET_ITEM(extra, 1)));
+      int round = PyObject_IsTrue(PyTuple_GET_ITEM(extra, 2));
+      if (round < 0) return python_error();
+      column.decimal.round_integers = round != 0;
+    }
   }
   return out;
 }
@@ -72,6 +97,7 @@ std::string_view ascii_text(PyObject* value) {
 Result<Object> native_value(PyObject* value, const ColumnPlan& column, JsonLoads& json) {
   switch (column.code) {
     case Code::Bool:
+      if (value == Py_True || value == Py_False) return Object::borrow(value);
       if (PyLong_CheckExact(value)) {
         int overflow = 0;
         long v = PyLong_AsLongAndOverflow(value, &overflow);
@@ -116,6 +142,16 @@ Result<Object> native_value(PyObject* value, const ColumnPlan& column, JsonLoads
         return Object();
       }
       return json.read(std::string_view(text, static_cast<std::size_t>(size)));
+    }
+    case Code::Decimal: {
+      // The converter's quantized result, built from its text (the same
+      // digits and exponent).
+      std::optional<std::string> text = sqlite_decimal_text(value, column.decimal);
+      if (!text) return Object();
+      ZB_TRY(PyObject * type, decimal_type());
+      ZB_TRY(Object digits, checked(PyUnicode_DecodeASCII(text->data(), static_cast<Py_ssize_t>(text->size()),
+                                                          nullptr)));
+      return checked(PyObject_CallOneArg(type, digits.get()));
     }
     case Code::Call:
       return Object();
@@ -168,7 +204,9 @@ PyMethodDef kConvertRowsDef = {
     "Each row as a tuple of its values through their column's converters:\n"
     "plan holds per column None or (code, converters, expression,\n"
     "connection, tzinfo); codes 1 bool, 2 SQLite datetime text (made aware in\n"
-    "tzinfo unless it is None), 3 SQLite date text, 4 JSON text are read\n"
+    "tzinfo unless it is None), 3 SQLite date text, 4 JSON text, 5 SQLite\n"
+    "decimals (the last entry then (max_digits, decimal_places,\n"
+    "round_integers)) are read\n"
     "natively where the value has the expected form, and every other value\n"
     "(and code 0) goes through converter(value, expression, connection) for\n"
     "each converter in order."};

@@ -91,6 +91,8 @@ def test_receivers_make_instances_djangos(rows):
     ("happens", "2024-01-01 10:00:00.12"), ("happens", "٢٠٢٤-01-01 10:00:00"), ("happens", 5),
     ("published", "2024-12-31"), ("published", "2024-13-01"), ("published", "20240101"), ("published", 7),
     ("active", 0), ("active", 1), ("active", 2), ("active", 1.0), ("active", "1"),
+    ("price", 1.005), ("price", -0.0), ("price", 99999.995), ("price", 10 ** 12), ("price", 7), ("price", "x"),
+    ("price", 2 ** 63 - 1), ("price", 0.1 + 0.2),
     ("extra", '{"a": [1, 2.5, null]}'), ("extra", '"\\ud800"'), ("extra", 3), ("extra", "1e999"),
 ])
 def test_stored_values_are_read_as_djangos_converters_read_them(rows, column, stored):
