@@ -200,7 +200,7 @@ class _Compiled:
                 columns.append((name, name, "call", {"call": len(self.calls)}))
                 self.calls.append(name)
                 self.row_ready = False
-                self.routes[name] = ("DRF", reason)
+                self.routes[name] = (_call_route(field), reason)
                 continue
             specs.append(spec)
             columns.append(spec.column())
@@ -233,12 +233,14 @@ class _Compiled:
                 return None, "a nested list serializer (it writes natively itself; a list prefetches its objects)"
         if isinstance(field, serializers.BaseSerializer):
             return None, "a nested serializer (which writes natively itself)"
-        if field.source == "*" or not field.source:
-            return None, f"{cls.__name__} reads the whole object"
         link = field.child_relation if cls is relations.ManyRelatedField else field
         if isinstance(link, relations.HyperlinkedRelatedField):
             return None, ("a hyperlink: a list builds its URLs from the view's pattern compiled once "
                           "(DRF's reverse() where that cannot be proven)")
+        if cls is serializers.SerializerMethodField:
+            return None, "the method, called per object from the native loop"
+        if field.source == "*" or not field.source:
+            return None, f"{cls.__name__} reads the whole object"
         parts = field.source.split(".")
         path = self._path(parts[:-1])
         if path is None:
@@ -808,11 +810,21 @@ class HyperlinkedModelSerializer(ModelSerializer, serializers.HyperlinkedModelSe
 _logger = logging.getLogger("zembra.rest")
 
 
+def _call_route(field) -> str:
+    """What explain() calls a field answered per object by Python code."""
+    link = field.child_relation if type(field) is relations.ManyRelatedField else field
+    if isinstance(link, relations.HyperlinkedRelatedField):
+        return "link"
+    return "method" if type(field) is serializers.SerializerMethodField else "DRF"
+
+
 def explain(serializer) -> str:
     """How a serializer's output is written, one line per field: ``native``
-    (and what is read) or ``DRF`` (DRF's own field code, called per object
-    between the native fields) and why; then how lists are read (as rows,
-    or as model instances) and which input fields take DRF's code.
+    (and what is read), ``method`` (a SerializerMethodField's method),
+    ``link`` (a hyperlink: compiled URLs in lists) or ``DRF`` (DRF's own
+    field code), the last three called per object between the native
+    fields, and why; then how lists are read (as rows, or as model
+    instances) and which input fields take DRF's code.
 
     ``serializer``: a zembra.rest serializer class or instance (a list
     serializer: its child)."""
@@ -842,9 +854,9 @@ def _report_fallback(cls, compiled):
     if compiled.whole:
         _logger.info("%s: %s", cls.__qualname__, compiled.whole)
         return
-    slow = [name for name, (route, _) in compiled.routes.items() if route == "DRF"]
+    slow = [name for name, (route, _) in compiled.routes.items() if route != "native"]
     if slow:
-        _logger.info("%s: fields written by DRF's code per object: %s (zembra.rest.explain() says why)",
+        _logger.info("%s: fields written per object by Python code: %s (zembra.rest.explain() says why)",
                      cls.__qualname__, ", ".join(slow))
 
 

@@ -269,3 +269,13 @@ def test_keys_of_a_list_are_read_by_djangos_own_statement(world, spec_of, relate
         pairs = list(related.objects.filter(**{f"{query_name}__in": pks}).values_list(query_name, item.attname))
     assert [q["sql"] for q in ours] == [q["sql"] for q in django]
     assert grouped == {key: [v for k, v in pairs if k == key] for key, _ in pairs}
+
+
+def test_classes_with_fields_of_python_code_say_so_once(caplog):
+    caplog.set_level("INFO", logger="zembra.rest")
+    made = declare("ours")["methods"]
+    zembra.rest.explain(made)
+    zembra.rest.explain(made)
+    records = [r.getMessage() for r in caplog.records if r.name == "zembra.rest"]
+    assert records == ["ours_methods: fields written per object by Python code: summary, length "
+                       "(zembra.rest.explain() says why)"]
