@@ -21,7 +21,7 @@ from django.db.models import QuerySet, prefetch_related_objects
 from django.db.models.query import MAX_GET_RESULTS, ModelIterable
 from django.http import Http404
 from django.utils.translation import gettext
-from rest_framework.generics import GenericAPIView
+from rest_framework.generics import GenericAPIView, get_object_or_404
 
 from zembra._instances import _Builder, plain_query
 from zembra._compiled_queries import _NO_ROUTE, _VENDORS, _bounds, _fits, _prepared, _run, _stand_in, _with_stand_in
@@ -137,19 +137,52 @@ class CompiledLookupMixin:
     404s (with DRF's messages), same permission checks, same one query."""
 
     def get_object(self):
-        obj = self._compiled_lookup()
-        if obj is _NO_ROUTE:
-            return super().get_object()
+        if self.filter_backends and self._drfs_steps():
+            # DRF's get_object runs the filter backends first; they run once
+            # here too. Where they hand the query set back as it is (no
+            # filter for this request), the lookup is the plain one.
+            queryset = self.get_queryset()
+            filtered = self.filter_queryset(queryset)
+            obj = self._compiled_lookup(filtered=True) if filtered is queryset else _NO_ROUTE
+            if obj is _NO_ROUTE:
+                obj = self._drfs_lookup(filtered)
+        else:
+            obj = self._compiled_lookup()
+            if obj is _NO_ROUTE:
+                return super().get_object()
         # May raise a permission denied
         self.check_object_permissions(self.request, obj)
         return obj
 
-    def _compiled_lookup(self):
+    def _drfs_steps(self) -> bool:
+        """Whether get_object, get_queryset and filter_queryset are DRF's own
+        after this mixin (so its steps may be taken one by one here)."""
+        cls = type(self)
+        mro = cls.__mro__
+        after = mro[mro.index(CompiledLookupMixin) + 1:]
+        following = next((klass.__dict__["get_object"] for klass in after if "get_object" in klass.__dict__), None)
+        return (following is GenericAPIView.get_object and cls.get_queryset is GenericAPIView.get_queryset
+                and cls.filter_queryset is GenericAPIView.filter_queryset)
+
+    def _drfs_lookup(self, queryset):
+        """DRF's get_object after its filtering, on ``queryset``."""
+        lookup_url_kwarg = self.lookup_url_kwarg or self.lookup_field
+        assert lookup_url_kwarg in self.kwargs, (
+            'Expected view %s to be called with a URL keyword argument '
+            'named "%s". Fix your URL conf, or set the `.lookup_field` '
+            'attribute on the view correctly.' %
+            (self.__class__.__name__, lookup_url_kwarg)
+        )
+        filter_kwargs = {self.lookup_field: self.kwargs[lookup_url_kwarg]}
+        return get_object_or_404(queryset, **filter_kwargs)
+
+    def _compiled_lookup(self, filtered=False):
         """The object DRF's lookup finds, raising its Http404s, or _NO_ROUTE
-        where DRF's own get_object must run (nothing run yet)."""
+        where DRF's own get_object must run (nothing run yet); ``filtered``:
+        the filter backends have run and left the query set as it was."""
         cls = type(self)
         if cls.get_queryset is not GenericAPIView.get_queryset \
-                or cls.filter_queryset is not GenericAPIView.filter_queryset or self.filter_backends:
+                or cls.filter_queryset is not GenericAPIView.filter_queryset or (self.filter_backends and not filtered):
             return _NO_ROUTE
         queryset = self.queryset
         if not isinstance(queryset, QuerySet):

@@ -39,6 +39,21 @@ class OddOnly(permissions.BasePermission):
         return obj.pk % 2 == 1
 
 
+class Counted(filters.BaseFilterBackend):
+    """Hands the query set back as it is, counting its calls."""
+
+    calls = 0
+
+    def filter_queryset(self, request, queryset, view):
+        Counted.calls += 1
+        return queryset
+
+
+class FirstOnly(filters.BaseFilterBackend):
+    def filter_queryset(self, request, queryset, view):
+        return queryset.filter(slug__startswith="f")
+
+
 def viewset(queryset, bases=(), **options):
     serializer = type("S", (serializers.ModelSerializer,), {
         "Meta": type("Meta", (), {"model": queryset.model, "fields": "__all__"})})
@@ -125,9 +140,13 @@ def test_lookup_fields_and_query_sets_are_drfs(rows, queryset, lookup, value, co
 @pytest.mark.parametrize("options, compiled", [
     ({"permission_classes": [OddOnly]}, True),
     ({"permission_classes": [permissions.IsAuthenticated]}, True),
-    ({"filter_backends": [filters.OrderingFilter]}, False),
+    ({"filter_backends": [filters.OrderingFilter]}, True),  # no ordering asked for: the query set as it was
+    ({"filter_backends": [filters.SearchFilter, Counted]}, True),
+    ({"filter_backends": [Counted, FirstOnly]}, False),
     ({"get_queryset": lambda self: Article.objects.filter(slug__startswith="f")}, False),
 ])
 def test_permissions_filters_and_own_query_sets_are_drfs(rows, options, compiled):
     for article in rows:
+        Counted.calls = 0
         differential(Article.objects.all(), {"pk": str(article.pk)}, compiled, **options)
+        assert Counted.calls in (0, 2)  # once per side: the backends run once, as in DRF
