@@ -24,7 +24,7 @@ urlpatterns = [
          name="viewset-zembra-product"),
     path("viewset/drf/paged/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.PAGED),
          name="viewset-drf-paged"),
-    path("viewset/zembra/paged/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.ZEMBRA, **viewsets.PAGED),
+    path("viewset/zembra/paged/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.ZEMBRA, **viewsets.ZEMBRA_PAGED),
          name="viewset-zembra-paged"),
     path("viewset/floor/products/", viewsets.ProductViewSet.as_view(VIEWSET_LIST, **viewsets.FLOOR),
          name="viewset-floor-products"),

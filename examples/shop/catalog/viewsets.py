@@ -56,8 +56,15 @@ class ProductViewSet(viewsets.ModelViewSet):
     pagination_class = None
 
 
-# DRF's pagination instead of the shop's plain pages (for both serializers).
+class ZembraProductPages(zembra.rest.LimitOffsetPagination):
+    default_limit = DEFAULT_PAGE
+    max_limit = MAX_PAGE
+
+
+# DRF's pagination instead of the shop's plain pages, and zembra.rest's
+# drop-in of it (the page handed on as an unevaluated slice).
 PAGED = {"filter_backends": [], "pagination_class": ProductPages}
+ZEMBRA_PAGED = {"filter_backends": [], "pagination_class": ZembraProductPages}
 
 
 # The same viewset with zembra.rest: only these two settings differ.
