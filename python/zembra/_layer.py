@@ -18,6 +18,7 @@ import io
 from collections.abc import Iterable, Mapping
 from typing import Any
 
+from asgiref.sync import sync_to_async
 from django.core import validators as dj_validators
 from django.core.exceptions import FieldDoesNotExist, ImproperlyConfigured, ObjectDoesNotExist, ValidationError
 from django.core.signals import setting_changed
@@ -480,6 +481,15 @@ class ModelResource:
         """``encode_json(serialize_queryset(queryset))``, written directly."""
         return serialize_rows(self.layout, self.model, queryset, self.fields, True)
 
+    async def aserialize_queryset(self, queryset: QuerySet) -> list[dict[str, Any]]:
+        """``serialize_queryset`` for ``async def`` views: the query runs in
+        Django's thread for database work (``sync_to_async``)."""
+        return await sync_to_async(self.serialize_queryset)(queryset)
+
+    async def aserialize_queryset_json(self, queryset: QuerySet) -> bytes:
+        """``serialize_queryset_json`` for ``async def`` views."""
+        return await sync_to_async(self.serialize_queryset_json)(queryset)
+
     # -- input ----------------------------------------------------------
 
     def _plan(self, reject: bool):
@@ -702,6 +712,20 @@ class ModelResource:
         if code == "max_whole_digits" and "max_digits" in plan:
             return {code: str(plan["max_digits"] - plan["decimal_places"])}
         return {}
+
+    async def aload(self, body, **options):
+        """``load`` for ``async def`` views (its related-object and
+        uniqueness queries run in Django's thread for database work)."""
+        return await sync_to_async(self.load)(body, **options)
+
+    async def aload_errors(self, body, **options):
+        """``load_errors`` for ``async def`` views."""
+        return await sync_to_async(self.load_errors)(body, **options)
+
+    async def asave(self, values: dict[str, Any], instance=None):
+        """``save`` for ``async def`` views (the whole save, to-many fields
+        included, in Django's thread for database work)."""
+        return await sync_to_async(self.save)(values, instance)
 
     def save(self, values: dict[str, Any], instance=None):
         """Creates an instance from ``load``'s values, or updates ``instance``

@@ -8,6 +8,7 @@ require("django", "zembra.django", "django")
 
 from typing import Any  # noqa: E402  (after the check of what this module needs)
 
+from asgiref.sync import sync_to_async
 from django.core.exceptions import EmptyResultSet
 from django.db.models.query import ModelIterable, QuerySet
 from django.db.models.sql.compiler import SQLCompiler
@@ -18,7 +19,8 @@ from zembra import _speedups, serialize_values_list_json
 from zembra._layer import ModelResource
 from zembra._row_readers import has_plain_query, plan_for, remember, selects_fields, time_zone_allows
 
-__all__ = ["JsonBytesResponse", "ModelResource", "serialize_queryset", "serialize_queryset_json"]
+__all__ = ["JsonBytesResponse", "ModelResource", "serialize_queryset", "serialize_queryset_json", "aserialize_queryset",
+           "aserialize_queryset_json"]
 
 
 class JsonBytesResponse(HttpResponse):
@@ -71,6 +73,18 @@ def serialize_queryset_json(queryset: QuerySet, schema: zembra_django.ModelSchem
     gives, with the same fast path and the same fallback."""
     return _serialize(queryset, schema, "serialize_queryset_json", _speedups._queryset_json,
                       serialize_values_list_json)
+
+
+async def aserialize_queryset(queryset: QuerySet, schema: zembra_django.ModelSchema) -> list[dict[str, Any]]:
+    """``serialize_queryset`` for ``async def`` views: the query runs in
+    Django's thread for database work (``sync_to_async``), so it is safe
+    under ASGI."""
+    return await sync_to_async(serialize_queryset)(queryset, schema)
+
+
+async def aserialize_queryset_json(queryset: QuerySet, schema: zembra_django.ModelSchema) -> bytes:
+    """``serialize_queryset_json`` for ``async def`` views."""
+    return await sync_to_async(serialize_queryset_json)(queryset, schema)
 
 
 # (schema, model) -> the model's fields in schema order, once the schema is
