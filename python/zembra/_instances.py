@@ -156,10 +156,10 @@ class _Builder:
     def __init__(self, klass_info, select, db, fetch_mode):
         model = klass_info["model"]
         fields = klass_info["select_fields"]
-        start, end = fields[0], fields[-1] + 1
-        names = tuple(column[0].target.attname for column in select[start:end])
+        start = fields[0]
+        names = tuple(column[0].target.attname for column in select[start:fields[-1] + 1])
         self.attnames = names if names == _attnames(model) and not klass_info.get("from_parent") else None
-        self.model, self.start, self.end = model, start, end
+        self.model, self.start = model, start
         self.state = {"adding": False, "db": db}
         if fetch_mode is not None:
             self.state["fetch_mode"] = fetch_mode

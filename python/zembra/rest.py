@@ -927,15 +927,14 @@ def _link_value(field):
         text = url(getattr(obj, lookup))
         return drf_link(obj) if text is None else hyperlink(text, obj)
 
+    model = field.parent.Meta.model if isinstance(field.parent, ModelSerializer) else None
     if cls is relations.HyperlinkedIdentityField:
         if field.source != "*":
             return None
-        model = field.parent.Meta.model if isinstance(field.parent, ModelSerializer) else None
         if lookup == "pk" and link.ints and model is not None and not model._meta.is_composite_pk:
             # Written natively: an int key's URL, the object as its obj.
             return (link.prefix, link.suffix, relations.Hyperlink, model._meta.pk.attname, one, link.negative_ints)
         return one
-    model = field.parent.Meta.model if isinstance(field.parent, ModelSerializer) else None
     if many:
         if model is None or not field.source or "." in field.source:
             return None
@@ -960,9 +959,7 @@ def _link_value(field):
 
     def related(instance):
         key = getattr(instance, attname)
-        if key is None:
-            return None
-        if key == "":
+        if key in _NO_KEY:
             return None
         text = url(key)
         return drf_link(relations.PKOnlyObject(pk=key)) if text is None else hyperlink(text, relations.PKOnlyObject(key))

@@ -239,9 +239,9 @@ Result<Object> link_of(PyObject* object, PyObject* spec) {
   if (negatives < 0) return python_error();
   bool fits = PyLong_CheckExact(value.get());
   if (fits && !negatives) {
-    int sign = PyObject_RichCompareBool(value.get(), Py_False, Py_GE);  // v >= 0
-    if (sign < 0) return python_error();
-    fits = sign == 1;
+    int overflow = 0;
+    long small = PyLong_AsLongAndOverflow(value.get(), &overflow);
+    fits = overflow > 0 || (overflow == 0 && small >= 0);
   }
   if (!fits) return checked(PyObject_CallOneArg(PyTuple_GET_ITEM(spec, 4), object));
   ZB_TRY(Object digits, checked(PyObject_Str(value.get())));

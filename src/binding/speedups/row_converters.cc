@@ -2,7 +2,7 @@
 // cursor rows (zembra/_instances.py plans them), the common ones natively.
 //
 // A plan entry per column: None (the value as it is), or (code, converters,
-// expression, connection, tzinfo). Every value a native code does not
+// expression, connection, extra). Every value a native code does not
 // expect goes through the converters themselves, in order, as Django's
 // compiler applies them: converter(value, expression, connection).
 #include <string_view>
@@ -28,8 +28,10 @@ struct ColumnPlan {
   PyObject* converters = nullptr;  // borrowed from the plan, which the caller holds
   PyObject* expression = nullptr;
   PyObject* connection = nullptr;
-  PyObject* tzinfo = nullptr;  // DateTime: the zone made aware in; None keeps the value naive
-  rows::DecimalColumn decimal;  // Decimal: (max_digits, decimal_places, round_integers) of the entry
+  // The entry's last item: DateTime, the zone made aware in (None keeps the
+  // value naive); Decimal, (max_digits, decimal_places, round_integers).
+  PyObject* extra = nullptr;
+  rows::DecimalColumn decimal;
 };
 
 Result<std::uint32_t> small_number(PyObject* value) {
@@ -50,7 +52,7 @@ Result<std::vector<ColumnPlan>> read_plan(PyObject* plan) {
     if (entry == Py_None) continue;
     if (!PyTuple_Check(entry) || PyTuple_GET_SIZE(entry) != 5 || !PyLong_Check(PyTuple_GET_ITEM(entry, 0)) ||
         !PyTuple_Check(PyTuple_GET_ITEM(entry, 1))) {
-      PyErr_Format(PyExc_ValueError, "plan entry %zd: expected (code, converters, expression, connection, tzinfo)",
+      PyErr_Format(PyExc_ValueError, "plan entry %zd: expected (code, converters, expression, connection, extra)",
                    i);
       return python_error();
     }
@@ -63,7 +65,7 @@ Result<std::vector<ColumnPlan>> read_plan(PyObject* plan) {
     column = {true, static_cast<Code>(code), PyTuple_GET_ITEM(entry, 1), PyTuple_GET_ITEM(entry, 2),
               PyTuple_GET_ITEM(entry, 3), PyTuple_GET_ITEM(entry, 4), {}};
     if (column.code == Code::Decimal) {
-      PyObject* extra = column.tzinfo;
+      PyObject* extra = column.extra;
       if (!PyTuple_Check(extra) || PyTuple_GET_SIZE(extra) != 3) {
         PyErr_SetString(PyExc_ValueError, "plan: a decimal entry takes (max_digits, decimal_places, round_integers)");
         return python_error();
@@ -111,11 +113,11 @@ Result<Object> native_value(PyObject* value, const ColumnPlan& column, JsonLoads
         // as Django's converter makes it (replace(tzinfo=zone)).
         auto* moment = reinterpret_cast<PyDateTime_DateTime*>(value);
         if (moment->hastzinfo && PyDateTime_DATE_GET_TZINFO(value) != Py_None) return Object();
-        if (column.tzinfo == Py_None) return Object::borrow(value);
+        if (column.extra == Py_None) return Object::borrow(value);
         return checked(PyDateTimeAPI->DateTime_FromDateAndTimeAndFold(
             PyDateTime_GET_YEAR(value), PyDateTime_GET_MONTH(value), PyDateTime_GET_DAY(value),
             PyDateTime_DATE_GET_HOUR(value), PyDateTime_DATE_GET_MINUTE(value), PyDateTime_DATE_GET_SECOND(value),
-            PyDateTime_DATE_GET_MICROSECOND(value), column.tzinfo, PyDateTime_DATE_GET_FOLD(value),
+            PyDateTime_DATE_GET_MICROSECOND(value), column.extra, PyDateTime_DATE_GET_FOLD(value),
             PyDateTimeAPI->DateTimeType));
       }
       auto parsed = rows::sqlite_datetime(ascii_text(value));
@@ -124,7 +126,7 @@ Result<Object> native_value(PyObject* value, const ColumnPlan& column, JsonLoads
       return checked(PyDateTimeAPI->DateTime_FromDateAndTime(
           parsed->date.year, parsed->date.month, parsed->date.day, static_cast<int>(seconds / 3600),
           static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60),
-          static_cast<int>(parsed->time.nanos / 1000), column.tzinfo, PyDateTimeAPI->DateTimeType));
+          static_cast<int>(parsed->time.nanos / 1000), column.extra, PyDateTimeAPI->DateTimeType));
     }
     case Code::Date: {
       ZB_CHECK_OK(ensure_datetime_api());
