@@ -9,9 +9,11 @@ import decimal
 from typing import Any
 
 from django.conf import settings
+from django.core.exceptions import EmptyResultSet
 from django.db.models import DecimalField, JSONField
 from django.db.models.expressions import Col
 from django.db.models.query import QuerySet, ValuesListIterable
+from django.db.models.sql.compiler import SQLCompiler
 
 # Reader codes of zembra._speedups._queryset_records and _queryset_json.
 RAW, DATE, TIME, DATETIME, BOOL, DECIMAL, DECIMAL_ROUNDED_INTS, UUID_HEX, JSON_TEXT = range(9)
@@ -42,6 +44,32 @@ def has_plain_query(queryset, rows_query):
             and rows_query._iterable_class is ValuesListIterable
             and cls.values_list is QuerySet.values_list and cls._fetch_all is QuerySet._fetch_all
             and cls.__iter__ is QuerySet.__iter__)
+
+
+# native_route()'s answer for a query that can have no rows.
+NO_ROWS = object()
+
+
+def native_route(queryset, schema, fields):
+    """(compiler, sql, params, plan) when the native readers can read the
+    rows of the queryset's own SQL, NO_ROWS when it can have no rows, else
+    None (the values_list route)."""
+    rows_query = queryset.values_list(*schema.field_names_list)
+    if not has_plain_query(queryset, rows_query):
+        return None
+    compiler = rows_query.query.get_compiler(using=rows_query.db)
+    if type(compiler) is not SQLCompiler or not time_zone_allows(compiler.connection):
+        return None
+    try:
+        sql, params = compiler.as_sql()
+    except EmptyResultSet:
+        sql = None
+    if not sql:  # the query can have no rows, as values_list() finds too
+        return NO_ROWS
+    if not selects_fields(compiler, fields):
+        return None
+    plan = plan_for((schema, queryset.model, rows_query.db, compiler.connection.vendor), compiler, fields)
+    return None if plan is None else (compiler, sql, params, plan)
 
 
 def time_zone_allows(connection):

@@ -6,21 +6,21 @@ from zembra._requires import require
 
 require("django", "zembra.django", "django")
 
-from typing import Any  # noqa: E402  (after the check of what this module needs)
+from collections.abc import AsyncIterator, Iterator  # noqa: E402  (after the check of what this module needs)
+from typing import Any  # noqa: E402
 
 from asgiref.sync import sync_to_async
-from django.core.exceptions import EmptyResultSet
 from django.db.models.query import ModelIterable, QuerySet
-from django.db.models.sql.compiler import SQLCompiler
 from django.http import HttpResponse
 
 import zembra_django
 from zembra import _speedups, serialize_values_list_json
 from zembra._layer import ModelResource
-from zembra._row_readers import has_plain_query, plan_for, remember, selects_fields, time_zone_allows
+from zembra._row_readers import NO_ROWS, native_route, remember
+from zembra._streaming import AsyncChunks, json_chunks
 
 __all__ = ["JsonBytesResponse", "ModelResource", "serialize_queryset", "serialize_queryset_json", "aserialize_queryset",
-           "aserialize_queryset_json"]
+           "aserialize_queryset_json", "stream_queryset_json", "astream_queryset_json"]
 
 
 class JsonBytesResponse(HttpResponse):
@@ -87,6 +87,53 @@ async def aserialize_queryset_json(queryset: QuerySet, schema: zembra_django.Mod
     return await sync_to_async(serialize_queryset_json)(queryset, schema)
 
 
+def stream_queryset_json(queryset: QuerySet, schema: zembra_django.ModelSchema, *, lines: bool = False,
+                         batch_size: int = 2000) -> Iterator[bytes]:
+    """serialize_queryset_json() in chunks, for a ``StreamingHttpResponse``::
+
+        return StreamingHttpResponse(stream_queryset_json(qs, schema),
+                                     content_type="application/json")
+
+    The rows are read ``batch_size`` at a time (the first batch is smaller,
+    so the first bytes leave early): through a server-side cursor on
+    PostgreSQL (unless the database's DISABLE_SERVER_SIDE_CURSORS is set, as
+    for QuerySet.iterator()), in fetches of a batch on SQLite; each batch is
+    written as soon as it is read, so memory does not grow with the row
+    count. Joined, the chunks are the bytes of serialize_queryset_json(); with
+    ``lines=True`` each record is followed by a newline instead
+    (newline-delimited JSON, no brackets; nothing at all for no rows).
+
+    The query runs when the first chunk is asked for. Closing the iterator
+    (servers do when the client goes away) closes the cursor. An error once
+    chunks have left (a database error, a value the values_list route
+    refuses) is raised from the iteration, as for any streaming response.
+    """
+    return _stream(queryset, schema, lines, batch_size, "stream_queryset_json")
+
+
+def astream_queryset_json(queryset: QuerySet, schema: zembra_django.ModelSchema, *, lines: bool = False,
+                          batch_size: int = 2000) -> AsyncIterator[bytes]:
+    """stream_queryset_json() for ``async def`` views under ASGI: an async
+    iterator whose batches are read in Django's thread for database work::
+
+        return StreamingHttpResponse(astream_queryset_json(qs, schema),
+                                     content_type="application/json")
+
+    (A plain iterator in an ASGI response would be read whole by Django
+    before the first byte leaves.) The response closes the cursor when it
+    ends, also when the client has gone away."""
+    return AsyncChunks(_stream(queryset, schema, lines, batch_size, "astream_queryset_json"))
+
+
+def _stream(queryset, schema, lines, batch_size, function):
+    fields = _checked_fields(queryset, schema, function)
+    if isinstance(batch_size, bool) or not isinstance(batch_size, int):
+        raise TypeError(f"{function}(): batch_size must be an int, not {type(batch_size).__name__!r}")
+    if batch_size < 1:
+        raise ValueError(f"{function}(): batch_size must be at least 1, not {batch_size}")
+    return json_chunks(queryset, schema, fields, lines=bool(lines), batch_size=batch_size)
+
+
 # (schema, model) -> the model's fields in schema order, once the schema is
 # known to be compiled from that model. The key holds the schema alive, so an
 # id is never reused while cached.
@@ -95,21 +142,11 @@ _fields_of: dict[tuple[Any, Any], list[Any]] = {}
 
 def _serialize(queryset, schema, function, native, reference):
     fields = _checked_fields(queryset, schema, function)
-    names = schema.field_names_list
-    rows_query = queryset.values_list(*names)
-    plan = None
-    if has_plain_query(queryset, rows_query):
-        compiler = rows_query.query.get_compiler(using=rows_query.db)
-        if type(compiler) is SQLCompiler and time_zone_allows(compiler.connection):
-            try:
-                sql, params = compiler.as_sql()
-            except EmptyResultSet:
-                sql = None
-            if not sql:  # the query can have no rows, as values_list() finds too
-                return reference([], schema)
-            if selects_fields(compiler, fields):
-                plan = plan_for((schema, queryset.model, rows_query.db, compiler.connection.vendor), compiler, fields)
-    if plan is not None:
+    route = native_route(queryset, schema, fields)
+    if route is NO_ROWS:
+        return reference([], schema)
+    if route is not None:
+        compiler, sql, params, plan = route
         with compiler.connection.cursor() as cursor:
             cursor.execute(sql, params)
             rows = cursor.fetchall()
@@ -118,7 +155,8 @@ def _serialize(queryset, schema, function, native, reference):
             return result
     # The values_list route itself, on a query of its own (compiling may
     # have changed the one above).
-    return reference(list(queryset.values_list(*names)), schema)
+    return reference(list(queryset.values_list(*schema.field_names_list)), schema)
+
 
 
 def _checked_fields(queryset, schema, function):

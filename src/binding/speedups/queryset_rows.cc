@@ -343,7 +343,24 @@ Result<bool> write_value(PyObject* value, const Column& column, const django::Fi
   return true;
 }
 
+// How the records are laid out: the whole array, the records of one chunk
+// of a streamed array (joined by commas, the brackets and the comma before a
+// later chunk are the caller's), or newline-delimited JSON.
+enum class JsonForm : long { Array = 0, Items = 1, Lines = 2 };
+
+Result<JsonForm> json_form(PyObject* obj) {
+  if (obj == nullptr) return JsonForm::Array;
+  long v = PyLong_Check(obj) ? PyLong_AsLong(obj) : -1;
+  if (v == -1 && PyErr_Occurred()) return python_error();
+  if (v < 0 || v > 2) {
+    PyErr_SetString(PyExc_ValueError, "form: expected 0 (array), 1 (comma-joined items) or 2 (lines)");
+    return python_error();
+  }
+  return static_cast<JsonForm>(v);
+}
+
 Result<Object> json_body(PyObject* module, Slots slots) {
+  ZB_TRY(JsonForm form, json_form(slots[3]));
   ZB_TRY(Call call, bind_call(module, slots));
   const auto& descriptors = call.schema->model.descriptors;
   std::size_t width = descriptors.size();
@@ -352,7 +369,8 @@ Result<Object> json_body(PyObject* module, Slots slots) {
   ModelRecordWriter record(*call.schema);
   json::JsonRewriter rewriter(rows::kAlwaysReadableIntDigits);
   ReadValue slot;
-  out.push_back('[');
+  if (form == JsonForm::Array) out.push_back('[');
+  const std::size_t opening = out.size();
   Py_ssize_t count = PyList_GET_SIZE(call.rows);
   ZB_TRY(bool accepted, each_row(call.rows, [&](PyObject* row) -> Result<bool> {
     auto items = row_values(row, width);
@@ -368,22 +386,24 @@ Result<Object> json_body(PyObject* module, Slots slots) {
       ZB_TRY(bool written, write_value(value, call.columns[i], descriptors[i], i, slot, record, rewriter));
       if (!written) return false;
     }
-    bool first = out.size() == 1;
-    if (!first) out.push_back(',');
+    bool first = out.size() == opening;
+    if (!first && form != JsonForm::Lines) out.push_back(',');
     std::size_t start = out.size();
     Status finished = record.finish(out);
     if (!finished) return refused_on_failure(std::move(finished).error());
+    if (form == JsonForm::Lines) out.push_back('\n');
     if (first) reserve_like_first(out, out.size() - start, count);
     return true;
   }));
   if (!accepted) return Object::borrow(Py_None);
-  out.push_back(']');
+  if (form == JsonForm::Array) out.push_back(']');
   return output.finish();
 }
 
 constexpr const char* kParams[] = {"rows", "schema", "plan"};
+constexpr const char* kJsonParams[] = {"rows", "schema", "plan", "form"};
 constexpr CallSignature kRecordsSig{"_queryset_records", nullptr, kParams, 3, {}};
-constexpr CallSignature kJsonSig{"_queryset_json", nullptr, kParams, 3, {}};
+constexpr CallSignature kJsonSig{"_queryset_json", nullptr, kJsonParams, 3, {}};
 
 }  // namespace
 
@@ -396,7 +416,9 @@ PyMethodDef kQuerysetRecordsDef = {
 
 PyMethodDef kQuerysetJsonDef = {
     "_queryset_json", fast_method<kJsonSig, json_body>(), METH_FASTCALL | METH_KEYWORDS,
-    "_queryset_json(rows, schema, plan)\n--\n\n"
-    "The same as UTF-8 JSON bytes, or None (zembra.django.serialize_queryset_json)."};
+    "_queryset_json(rows, schema, plan, form=0)\n--\n\n"
+    "The same as UTF-8 JSON bytes, or None (zembra.django.serialize_queryset_json):\n"
+    "form 0 a JSON array, 1 the records joined by commas without brackets (a\n"
+    "chunk of a streamed array), 2 each record followed by a newline."};
 
 }  // namespace zembra::py
