@@ -12,10 +12,12 @@ route from the same rows, converted by Django's own converters.
 
 from __future__ import annotations
 
+import contextlib
 import itertools
 from collections.abc import AsyncIterator, Iterator
 
 from asgiref.sync import sync_to_async
+from django.db import connections, transaction
 
 from zembra import _speedups, serialize_values_list_json
 from zembra._row_readers import NO_ROWS, native_route
@@ -31,28 +33,41 @@ FIRST_BATCH = 100
 def json_chunks(queryset, schema, fields, *, lines: bool, batch_size: int) -> Iterator[bytes]:
     """The stream's chunks; runs the query on the first next(). Closing the
     generator (as servers do when a client goes away) closes the cursor."""
-    form = LINES if lines else ITEMS
-    route = native_route(queryset, schema, fields)
-    if route is NO_ROWS:
-        bodies = _no_bodies()
-    elif route is None:
-        bodies = _values_list_bodies(queryset, schema, form, batch_size)
-    else:
-        bodies = _native_bodies(*route, schema, form, batch_size)
-    try:
-        if lines:
+    with _cursor_scope(connections[queryset.db]):
+        form = LINES if lines else ITEMS
+        route = native_route(queryset, schema, fields)
+        if route is NO_ROWS:
+            bodies = _no_bodies()
+        elif route is None:
+            bodies = _values_list_bodies(queryset, schema, form, batch_size)
+        else:
+            bodies = _native_bodies(*route, schema, form, batch_size)
+        try:
+            if lines:
+                for body in bodies:
+                    if body:
+                        yield body
+                return
+            opening = b"["
             for body in bodies:
                 if body:
-                    yield body
-            return
-        opening = b"["
-        for body in bodies:
-            if body:
-                yield opening + body
-                opening = b","
-        yield b"[]" if opening == b"[" else b"]"
-    finally:
-        bodies.close()
+                    yield opening + body
+                    opening = b","
+            yield b"[]" if opening == b"[" else b"]"
+        finally:
+            bodies.close()
+
+
+def _cursor_scope(connection):
+    """A transaction around the stream on PostgreSQL in autocommit mode.
+    There a server-side cursor is declared WITH HOLD, and PostgreSQL then
+    computes and stores the whole result before it sends the first row; in a
+    transaction the rows are sent as they are found. The stream only reads,
+    so the transaction ends with a rollback or a commit alike."""
+    if connection.vendor == "postgresql" and connection.get_autocommit() \
+            and not connection.settings_dict.get("DISABLE_SERVER_SIDE_CURSORS"):
+        return transaction.atomic(using=connection.alias)
+    return contextlib.nullcontext()
 
 
 def _no_bodies():

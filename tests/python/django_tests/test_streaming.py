@@ -124,6 +124,7 @@ def test_going_away_closes_the_cursor(db, monkeypatch, route):
     assert first.count(b'{"at":') == streaming.FIRST_BATCH
     (cursor,) = opened
     assert cursor.cursor.closed if connection.vendor == "postgresql" else pytest.raises(Exception, cursor.fetchone)
+    assert not connection.in_atomic_block  # PostgreSQL: the stream's own transaction has ended
     with connection.cursor() as check:  # the connection is in a usable state
         check.execute("SELECT COUNT(*) FROM testapp_sample")
         assert check.fetchone() == (500,)
