@@ -95,6 +95,13 @@ test-asan: $(STAMP)
 bench: build native-testing-module
 	$(PIP) install -q -r requirements/bench.txt
 	$(PY) benchmarks/run_all.py
+	$(MAKE) bench-stream
+
+# A million-row export streamed through waitress on a throwaway PostgreSQL
+# cluster (skipped with a message where the server binaries are missing).
+.PHONY: bench-stream
+bench-stream: build
+	scripts/pg-cluster.sh run $(PY) benchmarks/bench_stream_export.py
 
 fuzz:
 	fuzz/run.sh

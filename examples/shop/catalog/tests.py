@@ -90,6 +90,17 @@ class ReadTests(ShopTestCase):
                 self.assertEqual(response["Content-Type"], "application/json")
                 self.assertEqual(json.loads(response.content), json.loads(json.dumps(expected)))
 
+    def test_streamed_export_is_the_one_shot_list(self):
+        from zembra.django import serialize_queryset_json
+
+        from .exports import PRODUCT_SCHEMA
+
+        whole = serialize_queryset_json(Product.objects.all(), PRODUCT_SCHEMA)
+        lines = b"".join(self.client.get(f"{ZEMBRA}/products/export/").streaming_content)
+        array = b"".join(self.client.get(f"{ZEMBRA}/products/export/?format=array").streaming_content)
+        self.assertEqual((array, b"[" + b",".join(lines.splitlines()) + b"]"), (whole, whole))
+        self.assertEqual(len(lines.splitlines()), 40)
+
     def test_text_forms_that_differ_from_drf(self):
         path = f"/products/{self.product.pk}/"
         (_, ours), (_, theirs) = self.get(ZEMBRA + path), self.get(DRF + path)
