@@ -368,7 +368,10 @@ NULL_ROW = (None,) * 15
                                             SQLITE_PLAN),
     lambda: zembra._speedups._queryset_records([RAW_ROW], SAMPLE, SQLITE_PLAN[:3]),
     lambda: zembra._speedups._queryset_json((RAW_ROW,), SAMPLE, SQLITE_PLAN),
-], ids=["records", "json", "refused records", "refused json", "bad plan", "bad rows"])
+    lambda: zembra._speedups._queryset_json([RAW_ROW, NULL_ROW], SAMPLE, SQLITE_PLAN, 1),
+    lambda: zembra._speedups._queryset_json([RAW_ROW, NULL_ROW], SAMPLE, SQLITE_PLAN, 2),
+    lambda: zembra._speedups._queryset_json([RAW_ROW], SAMPLE, SQLITE_PLAN, 3),
+], ids=["records", "json", "refused records", "refused json", "bad plan", "bad rows", "items", "lines", "bad form"])
 def test_no_leaks_in_the_native_steps(call):
     assert_no_leak(call, SAMPLE, RAW_ROW, SQLITE_PLAN, per_round=300)
 
@@ -377,7 +380,8 @@ def test_no_leaks_in_the_native_steps(call):
     lambda: zdj.serialize_queryset(Sample.objects.order_by("pk"), SAMPLE),
     lambda: zdj.serialize_queryset_json(Sample.objects.order_by("pk"), SAMPLE),
     lambda: zdj.serialize_queryset(Sample.objects.values("pk"), SAMPLE),
-], ids=["dicts", "bytes", "bad queryset"])
+    lambda: b"".join(zdj.stream_queryset_json(Sample.objects.order_by("pk"), SAMPLE, batch_size=1)),
+], ids=["dicts", "bytes", "bad queryset", "stream"])
 def test_no_leaks_of_the_route(sample_table, call):
     Sample.objects.all().delete()
     Sample.objects.create(text="a", money=D("1.50"), doc={"a": [1]}, key=uuid.UUID(int=1))
