@@ -1,6 +1,6 @@
 from django.urls import path
 
-from . import drf_views, views, viewsets
+from . import async_views, drf_views, views, viewsets
 from .drf_views import ORJSON
 
 VIEWSET_LIST, VIEWSET_ITEM = {"get": "list", "post": "create"}, {"get": "retrieve", "put": "update",
@@ -10,6 +10,7 @@ urlpatterns = [
     path("zembra/products/", views.product_list, name="zembra-products"),
     path("zembra/products/<uuid:pk>/", views.product_detail, name="zembra-product"),
     path("zembra/stats/", views.stats, name="zembra-stats"),
+    path("zembra-async/products/", async_views.product_list, name="zembra-async-products"),
     path("drf/products/", drf_views.ProductList.as_view(), name="drf-products"),
     path("drf/products/<uuid:pk>/", drf_views.ProductDetail.as_view(), name="drf-product"),
     path("drf/stats/", drf_views.Stats.as_view(), name="drf-stats"),
