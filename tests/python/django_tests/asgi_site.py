@@ -78,7 +78,11 @@ def main(database, parent_pid):
     import uvicorn
     from django.core.asgi import get_asgi_application
 
-    listener = socket.create_server(("127.0.0.1", 0))  # listening already: requests wait for uvicorn
+    # Listening before uvicorn starts, so that requests wait for it; IPPROTO_TCP
+    # named, as asyncio turns Nagle's algorithm off only on such sockets.
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM, socket.IPPROTO_TCP)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen()
     print(f"listening on {listener.getsockname()[1]}", flush=True)
     config = uvicorn.Config(get_asgi_application(), lifespan="off", log_level="warning", access_log=False)
     uvicorn.Server(config).run(sockets=[listener])

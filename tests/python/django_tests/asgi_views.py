@@ -29,6 +29,14 @@ async def async_articles(request):
     return JsonBytesResponse(await RESOURCE.aserialize_queryset_json(articles_query()))
 
 
+async def once_articles(request):
+    """The create in one trip to Django's thread (``aload_and_save``)."""
+    article, report = await RESOURCE.aload_and_save(request)
+    if report is not None:
+        return JsonBytesResponse(zembra.encode_json(report), status=400)
+    return JsonBytesResponse(RESOURCE.dump_json(article), status=201)
+
+
 def sync_articles(request):
     if request.method == "POST":
         values, report = RESOURCE.load(request)
@@ -48,6 +56,7 @@ def sync_samples(request):
 
 urlpatterns = [
     path("async/articles/", async_articles),
+    path("once/articles/", once_articles),
     path("sync/articles/", sync_articles),
     path("async/samples/", async_samples),
     path("sync/samples/", sync_samples),
