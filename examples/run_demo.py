@@ -588,11 +588,14 @@ def asgi_section(rows, waitress_rows, rounds, seconds):
         "",
         "The same shop and database under uvicorn (one worker, Django's ASGI handler). `zembra async` is "
         "examples/shop/catalog/async_views.py: the list and create as `async def` views on "
-        "`ModelResource.aserialize_queryset_json`, `aload` and `asave`; `zembra` is the sync views of "
-        "views.py and `DRF` DRF's (sync) views as above, both run by Django in its thread for sync code, "
-        "as a Django user deploys them under ASGI. The last ratio column is the sync views' against DRF "
-        f"through waitress from the first table. Same client and timing ({rounds} interleaved rounds of "
-        f"{seconds / rounds:.2g} s, the best round's mean).",
+        "`ModelResource.aserialize_queryset_json` and `aload_and_save` (one trip each to Django's thread "
+        "for database work); `zembra` is the sync views of views.py and `DRF` DRF's (sync) views as above, "
+        "both run by Django in that thread, as a Django user deploys them under ASGI. The last ratio column "
+        "is the sync views' against DRF through waitress from the first table. Under ASGI every request "
+        "also pays what no view can save: Django starts a thread for it, and its request signals, the "
+        "response's close and each of the two middleware's hooks are one trip to that thread each (six "
+        "before the view's own); the same for every API, it narrows the ratios. Same client and timing "
+        f"({rounds} interleaved rounds of {seconds / rounds:.2g} s, the best round's mean).",
         "",
         *asgi_table(rows, waitress_rows),
     ]
