@@ -35,12 +35,16 @@ def server(tmp_path_factory):
         yield connection
         connection.close()
     finally:
-        os.killpg(process.pid, signal.SIGTERM)
-        try:
-            process.wait(10)
-        except subprocess.TimeoutExpired:
-            os.killpg(process.pid, signal.SIGKILL)
-            process.wait()
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            try:
+                os.killpg(process.pid, sig)
+                process.wait(10)
+                break
+            except subprocess.TimeoutExpired:
+                continue
+            except ProcessLookupError:  # it ended by itself
+                process.wait()
+                break
         process.stdout.close()
 
 
