@@ -9,9 +9,12 @@ with DRF's own JSON renderer and once with the orjson-based one. Then one DRF
 against the same viewset with ``zembra.rest``'s serializer and renderer, and
 against its floor (a serializer answering constants). Last, the snippets and
 blog APIs (shop/api) built on DRF's classes are timed against the same APIs
-built on zembra.rest's (list, page, retrieve). The tables are printed and
+built on zembra.rest's (list, page, retrieve). Last, the shop runs again
+under uvicorn (one worker) and its ``async def`` list and create
+(catalog/async_views.py) are timed against DRF's views and the sync zembra
+views on the same server. The tables are printed and
 written to benchmarks/RESULTS.md (between the demo's marker lines; the rest
-of that file is left as it is). The server is stopped at the
+of that file is left as it is). Each server is stopped at the
 end, also when something fails.
 
 The database is a file on a memory file system (/dev/shm) where there is
@@ -55,6 +58,8 @@ VIEWSET_GOALS = {"list": 4.0, "retrieve": 2.0, "create": 2.0}
 # The snippets and blog APIs (shop/api): each built on DRF's classes and on zembra.rest's.
 REST_SIDES = {"DRF": "drf", "zembra.rest": "zembra"}
 REST_GOALS = {"list": 5.0, "page": 5.0, "retrieve": 2.0}
+# Under uvicorn: the async views (catalog/async_views.py), the sync ones and DRF's (sync) views.
+ASGI_APIS = {"zembra async": "/api/zembra-async", "zembra": "/api/zembra", "DRF": "/api/drf"}
 MEMORY_DIR = Path("/dev/shm")
 BEGIN = "<!-- demo:begin (written by `make demo`: examples/run_demo.py) -->"
 END = "<!-- demo:end -->"
@@ -65,12 +70,12 @@ def manage(env, *args):
 
 
 class Server:
-    """The shop under waitress in its own process group."""
+    """The shop under waitress (or uvicorn) in its own process group."""
 
-    def __init__(self, env):
+    def __init__(self, env, server="waitress"):
         self.process = subprocess.Popen(
             [sys.executable, "-m", "shopsite.serve", "--port", "0", "--threads", str(THREADS),
-             "--parent-pid", str(os.getpid())],
+             "--server", server, "--parent-pid", str(os.getpid())],
             cwd=SHOP, env=env,
             stdout=subprocess.PIPE, text=True, start_new_session=True)
         try:
@@ -337,6 +342,34 @@ def compare_viewsets(sampler, product, seconds, rounds):
     return time_cases(sampler, cases, VIEWSETS, 40, seconds, rounds)
 
 
+def asgi_tour(client, product):
+    """The async views' answers against the sync views' on the same uvicorn."""
+    print("\n== Under uvicorn: the async views and the sync ones, same answers?")
+    category = product["category"]
+    ours, sync = ASGI_APIS["zembra async"], ASGI_APIS["zembra"]
+    for label, method, path, body in [
+        (f"list of {LIST_PAGE}", "GET", f"/products/?limit={LIST_PAGE}", lambda prefix: None),
+        ("create", "POST", "/products/", lambda prefix: new_product(next(SERIAL), category)),
+        ("create, invalid", "POST", "/products/", lambda prefix: invalid_product(category)),
+        ("create, duplicate sku", "POST", "/products/", lambda prefix: {**new_product(0, category),
+                                                                        "sku": product["sku"]}),
+        ("create, malformed JSON", "POST", "/products/", lambda prefix: '{"sku": "A1",'),
+    ]:
+        (status_a, a), (status_b, b) = (client.request(method, prefix + path, body(prefix)) for prefix in (ours, sync))
+        same = status_a == status_b and (a == b or method == "POST" and status_a == 201
+                                         and same_answer(json.loads(a), json.loads(b), created=True))
+        print(f"  {label:30} {status_a} {status_b} {'equal' if same else 'DIFFERENT'}")
+
+
+def compare_asgi(sampler, product, seconds, rounds):
+    cases = [
+        ("list", f"list ({LIST_PAGE} products)", "GET", f"/products/?limit={LIST_PAGE}", lambda: None),
+        ("create", "create (201)", "POST", "/products/", lambda: new_product(next(SERIAL), product["category"])),
+    ]
+    print(f"\n== zembra async views against DRF through uvicorn ({seconds:g} s per endpoint and API)")
+    return time_cases(sampler, cases, ASGI_APIS, 22, seconds, rounds)
+
+
 def rest_prefixes(api):
     return {name: f"/api/{api}/{side}" for name, side in REST_SIDES.items()}
 
@@ -397,6 +430,27 @@ def rest_table(rows):
     return lines
 
 
+def asgi_table(rows, waitress_rows):
+    """Ratios = DRF's time / zembra's (async views, and sync views on the same
+    server), next to the sync views' ratio through waitress."""
+    with_cpu = all(times[name][1] for _, _, times in rows for name in ASGI_APIS)
+    under_waitress = {key: times["DRF"][0] / times["zembra"][0] for key, _, times in waitress_rows}
+    header = [f"{name} ms" for name in ASGI_APIS] + ["DRF / zembra async", "DRF / zembra",
+                                                     "DRF / zembra through waitress"]
+    if with_cpu:
+        header += ["DRF / zembra async, server CPU"]
+    lines = ["| Endpoint | " + " | ".join(header) + " |", "|---|" + "---:|" * len(header)]
+    for key, label, times in rows:
+        ours, sync, drf = (times[name] for name in ASGI_APIS)
+        cells = [f"{times[name][0] * 1e3:.2f}" for name in ASGI_APIS]
+        cells += [f"{drf[0] / ours[0]:.1f}x", f"{drf[0] / sync[0]:.1f}x",
+                  f"{under_waitress[key]:.1f}x" if key in under_waitress else "-"]
+        if with_cpu:
+            cells += [f"{drf[1] / ours[1]:.1f}x"]
+        lines.append(f"| {label} | " + " | ".join(cells) + " |")
+    return lines
+
+
 def viewset_table(rows):
     """Ratios = DRF's time / the other's: zembra.rest's (the goals' measure,
     wall time) and the floor's (the most any serializer could reach)."""
@@ -444,7 +498,7 @@ def table(rows):
 
 
 def versions():
-    names = ("zembra", "Django", "djangorestframework", "drf-orjson-renderer", "orjson", "waitress")
+    names = ("zembra", "Django", "djangorestframework", "drf-orjson-renderer", "orjson", "waitress", "uvicorn")
     found = []
     for name in names:
         try:
@@ -454,7 +508,7 @@ def versions():
     return ", ".join(found)
 
 
-def section(rows, products, seconds, rounds, viewset_rows=(), rest_rows=()):
+def section(rows, products, seconds, rounds, viewset_rows=(), rest_rows=(), asgi_rows=()):
     return [
         BEGIN,
         "## The example shop through a real server (`make demo`)",
@@ -477,6 +531,7 @@ def section(rows, products, seconds, rounds, viewset_rows=(), rest_rows=()):
         *table(rows),
         *viewset_section(viewset_rows, rounds, seconds),
         *rest_section(rest_rows, rounds, seconds),
+        *asgi_section(asgi_rows, rows, rounds, seconds),
         END,
     ]
 
@@ -524,6 +579,28 @@ def rest_section(rows, rounds, seconds):
     ]
 
 
+def asgi_section(rows, waitress_rows, rounds, seconds):
+    if not rows:
+        return []
+    return [
+        "",
+        "### `async def` views through uvicorn",
+        "",
+        "The same shop and database under uvicorn (one worker, Django's ASGI handler). `zembra async` is "
+        "examples/shop/catalog/async_views.py: the list and create as `async def` views on "
+        "`ModelResource.aserialize_queryset_json` and `aload_and_save` (one trip each to Django's thread "
+        "for database work); `zembra` is the sync views of views.py and `DRF` DRF's (sync) views as above, "
+        "both run by Django in that thread, as a Django user deploys them under ASGI. The last ratio column "
+        "is the sync views' against DRF through waitress from the first table. Under ASGI every request "
+        "also pays what no view can save: Django starts a thread for it, and its request signals, the "
+        "response's close and each of the two middleware's hooks are one trip to that thread each (six "
+        "before the view's own); the same for every API, it narrows the ratios. Same client and timing "
+        f"({rounds} interleaved rounds of {seconds / rounds:.2g} s, the best round's mean).",
+        "",
+        *asgi_table(rows, waitress_rows),
+    ]
+
+
 def write_results(lines, path=RESULTS):
     """Replaces the demo's section of RESULTS.md (or appends it), keeping the rest."""
     text = path.read_text() if path.exists() else "# Benchmark results\n"
@@ -568,6 +645,15 @@ def main():
         viewset_rows = compare_viewsets(Sampler(client, server.process.pid, VIEWSETS), product, args.seconds,
                                         args.rounds)
         rest_rows = compare_rest(client, server.process.pid, rest_tour(client), args.seconds, args.rounds)
+        client.close()
+        server.stop()
+        client = None
+        server = Server(env, "uvicorn")
+        print(f"\n== uvicorn serving the shop on http://127.0.0.1:{server.port}/")
+        client = Client(server.port)
+        asgi_tour(client, product)
+        asgi_rows = compare_asgi(Sampler(client, server.process.pid, ASGI_APIS), product, args.seconds,
+                                 args.rounds)
     finally:
         if client is not None:
             client.close()
@@ -575,7 +661,7 @@ def main():
             server.stop()
             print("\n== Server stopped")
         shutil.rmtree(folder, ignore_errors=True)
-    lines = section(rows, args.products, args.seconds, args.rounds, viewset_rows, rest_rows)
+    lines = section(rows, args.products, args.seconds, args.rounds, viewset_rows, rest_rows, asgi_rows)
     print("\n" + "\n".join(lines[1:-1]))
     if not args.no_results:
         write_results(lines)

@@ -727,6 +727,19 @@ class ModelResource:
         included, in Django's thread for database work)."""
         return await sync_to_async(self.save)(values, instance)
 
+    async def aload_and_save(self, body, *, instance=None, **options):
+        """``load`` and, when the body is valid, ``save``, in ONE call in
+        Django's thread for database work: ``(saved instance, None)`` or
+        ``(None, report)``. Under ASGI every ``sync_to_async`` call is a trip
+        to that thread and back: ``aload`` then ``asave`` make two."""
+        return await sync_to_async(self._load_and_save)(body, instance, options)
+
+    def _load_and_save(self, body, instance, options):
+        values, report = self.load(body, instance=instance, **options)
+        if report is not None:
+            return None, report
+        return self.save(values, instance), None
+
     def save(self, values: dict[str, Any], instance=None):
         """Creates an instance from ``load``'s values, or updates ``instance``
         with them; many-to-many fields are set once the row exists, and

@@ -83,6 +83,15 @@ class ResultsSectionTests(SimpleTestCase):
                                          "| no goal | 3.00 | 2.00 | 1.5x |"))
         self.assertIn("| 5.0x (met: 5x) | 2.0x |", run_demo.rest_table(rows[:1])[2])
 
+    def test_async_ratios_beside_the_sync_ones(self):
+        times = {"zembra async": (0.002, 0.001), "zembra": (0.0025, 0.002), "DRF": (0.010, 0.004)}
+        waitress = [("list", "list", {"zembra": (0.001, None), "DRF": (0.006, None)})]
+        [header, _, listed, created] = run_demo.asgi_table([("list", "list", times), ("create", "create", times)],
+                                                           waitress)
+        self.assertIn("| DRF / zembra async | DRF / zembra | DRF / zembra through waitress |", header)
+        self.assertEqual(listed, "| list | 2.00 | 2.50 | 10.00 | 5.0x | 4.0x | 6.0x | 4.0x |")
+        self.assertEqual(created, "| create | 2.00 | 2.50 | 10.00 | 5.0x | 4.0x | - | 4.0x |")
+
 
 class ViewsetAgreementTests(TestCase):
     """The one ModelViewSet answers alike with DRF's serializer and zembra.rest's."""

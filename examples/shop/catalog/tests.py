@@ -11,7 +11,7 @@ from .models import Category, Product
 from .resources import PRODUCTS
 from .sample_data import populate
 
-ZEMBRA, DRF, DRF_FAST = "/api/zembra", "/api/drf", "/api/drf-fast"
+ZEMBRA, DRF, DRF_FAST, ASYNC = "/api/zembra", "/api/drf", "/api/drf-fast", "/api/zembra-async"
 FIELDS = [field.name for field in PRODUCTS.fields]
 
 
@@ -201,3 +201,26 @@ class WriteTests(ShopTestCase):
     def test_other_methods_are_refused(self):
         self.assertEqual(self.client.put(f"{ZEMBRA}/products/").status_code, 405)
         self.assertEqual(self.client.post(f"{ZEMBRA}/stats/").status_code, 405)
+
+
+class AsyncViewTests(ShopTestCase):
+    """catalog/async_views.py answers the bytes of the sync views."""
+
+    def test_same_answers_and_rows_as_the_sync_views(self):
+        lists = [self.client.get(f"{api}/products/?limit=40&offset=3") for api in (ASYNC, ZEMBRA)]
+        self.assertEqual(*[(r.status_code, r.content) for r in lists])
+        for label, changes in [("valid", {}), ("invalid", {"price": "cheap", "stock": -1}),
+                               ("taken sku", {"sku": self.product.sku})]:
+            with self.subTest(label):
+                answers = [self.client.post(f"{api}/products/", {**self.valid_body(sku=f"{label}-{api}"), **changes},
+                                            content_type="application/json") for api in (ASYNC, ZEMBRA)]
+                if label == "valid":
+                    created = [r.json() for r in answers]
+                    self.assertEqual([r.status_code for r in answers], [201, 201])
+                    self.assertEqual(*[{k: v for k, v in c.items() if k not in ("id", "sku")} for c in created])
+                    self.assertEqual(created, [self.get(f"{ZEMBRA}/products/{c['id']}/")[1] for c in created])
+                else:
+                    self.assertEqual(*[(r.status_code, r.content) for r in answers])
+        malformed = [self.client.post(f"{api}/products/", b'{"sku": "A1",', content_type="application/json")
+                     for api in (ASYNC, ZEMBRA)]
+        self.assertEqual(*[(r.status_code, r.content) for r in malformed])

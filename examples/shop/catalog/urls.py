@@ -1,6 +1,6 @@
 from django.urls import path
 
-from . import drf_views, exports, views, viewsets
+from . import async_views, drf_views, exports, views, viewsets
 from .drf_views import ORJSON
 
 VIEWSET_LIST, VIEWSET_ITEM = {"get": "list", "post": "create"}, {"get": "retrieve", "put": "update",
@@ -12,6 +12,7 @@ urlpatterns = [
     path("zembra/stats/", views.stats, name="zembra-stats"),
     path("zembra/products/export/", exports.product_export, name="zembra-product-export"),
     path("values/products/export/", exports.product_export_values, name="values-product-export"),
+    path("zembra-async/products/", async_views.product_list, name="zembra-async-products"),
     path("drf/products/", drf_views.ProductList.as_view(), name="drf-products"),
     path("drf/products/<uuid:pk>/", drf_views.ProductDetail.as_view(), name="drf-product"),
     path("drf/stats/", drf_views.Stats.as_view(), name="drf-stats"),

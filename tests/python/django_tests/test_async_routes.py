@@ -87,3 +87,16 @@ def test_load_and_save(world, body, status):
         assert response.content == RESOURCE.dump_json(saved)
     else:
         assert json.loads(response.content) == report
+
+
+@pytest.mark.parametrize("slug", ["s1", "s2"])
+def test_load_and_save_in_one_call_updates_as_load_then_save(world, slug):
+    # The article's own slug is no clash (the instance reaches the uniqueness
+    # check); another article's is.
+    article = Article.objects.get(slug="s1")
+    body = json.dumps({"title": "renamed", "slug": slug}).encode()
+    expected = RESOURCE.load(body, instance=article, partial=True)[1]
+    saved, report = async_to_sync(RESOURCE.aload_and_save)(body, instance=article, partial=True)
+    assert report == expected
+    assert Article.objects.get(pk=article.pk).title == ("renamed" if expected is None else "t1")
+    assert (saved is article) == (expected is None)
