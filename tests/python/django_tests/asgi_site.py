@@ -58,6 +58,8 @@ def seed():
     Sample.objects.create(text="é\"\n", count=-3, money=decimal.Decimal("12.30"), flag=True,
                           day=datetime.date(2024, 2, 29), ratio=0.1)
     Sample.objects.create()
+    # Enough rows that a stream of them is still being written when a client leaves.
+    Sample.objects.bulk_create(Sample(text="x" * 300, count=i) for i in range(3000))
     connection.close()
 
 

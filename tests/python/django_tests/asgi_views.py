@@ -3,10 +3,13 @@ view (which Django's ASGI handler runs in its thread for sync code)."""
 
 import zembra
 import zembra_django as zd
+from django.db.backends.base.base import BaseDatabaseWrapper
+from django.http import StreamingHttpResponse
 from django.urls import path
 
 from django_tests.testapp.models import Article, Sample
-from zembra.django import JsonBytesResponse, ModelResource, aserialize_queryset_json, serialize_queryset_json
+from zembra.django import JsonBytesResponse, ModelResource, aserialize_queryset_json, astream_queryset_json
+from zembra.django import serialize_queryset_json
 
 RESOURCE = ModelResource(Article, fields=["id", "title", "slug", "price", "author", "labels"])
 SAMPLE = zd.ModelSchema(Sample)
@@ -54,10 +57,44 @@ def sync_samples(request):
     return JsonBytesResponse(serialize_queryset_json(samples_query(), SAMPLE))
 
 
+async def async_stream(request):
+    chunks = astream_queryset_json(samples_query(), SAMPLE, lines=request.GET.get("lines") == "1",
+                                   batch_size=int(request.GET.get("batch", "2000")))
+    return StreamingHttpResponse(chunks, content_type="application/json")
+
+
+# Every cursor a stream opened, so that the test can see a client going away
+# close it.
+OPENED = []
+_chunked_cursor = BaseDatabaseWrapper.chunked_cursor
+
+
+def _recorded_chunked_cursor(self):
+    OPENED.append(_chunked_cursor(self))
+    return OPENED[-1]
+
+
+BaseDatabaseWrapper.chunked_cursor = _recorded_chunked_cursor
+
+
+def closed(cursor):
+    try:
+        cursor.cursor.fetchone()
+    except Exception:  # sqlite3: "Cannot operate on a closed cursor."
+        return True
+    return False
+
+
+def stream_cursors(request):
+    return JsonBytesResponse(zembra.encode_json([closed(cursor) for cursor in OPENED]))
+
+
 urlpatterns = [
     path("async/articles/", async_articles),
     path("once/articles/", once_articles),
     path("sync/articles/", sync_articles),
     path("async/samples/", async_samples),
     path("sync/samples/", sync_samples),
+    path("async/stream/", async_stream),
+    path("stream/cursors/", stream_cursors),
 ]

@@ -6,9 +6,11 @@ import http.client
 import json
 import os
 import signal
+import socket
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -91,3 +93,23 @@ def test_invalid_create_answers_as_the_sync_view_and_saves_nothing(server, body)
     for side in ("async", "once"):
         assert call(server, "POST", f"/{side}/articles/", body) == theirs
     assert call(server, "GET", "/sync/articles/") == before
+
+
+@pytest.mark.parametrize("query", ["batch=7", "lines=1"])
+def test_async_stream_is_the_one_shot_list(server, query):
+    status, body = call(server, "GET", f"/async/stream/?{query}")
+    whole = call(server, "GET", "/sync/samples/")[1]
+    if "lines" in query:
+        body = b"[" + b",".join(body.splitlines()) + b"]"
+    assert (status, body) == (200, whole)
+
+
+def test_a_client_going_away_closes_the_streams_cursor(server):
+    with socket.create_connection(("127.0.0.1", server.port), timeout=30) as client:
+        client.sendall(b"GET /async/stream/?batch=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        assert client.recv(4096).startswith(b"HTTP/1.1 200")
+    deadline = time.monotonic() + 20
+    while (states := json.loads(call(server, "GET", "/stream/cursors/")[1]))[-1] is not True:
+        assert time.monotonic() < deadline, states
+        time.sleep(0.1)
+    assert all(states)
