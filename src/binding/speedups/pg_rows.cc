@@ -236,6 +236,7 @@ bool read_text(Text reader, std::string_view text, Value& out) {
 
 struct Call {
   const Libpq* pq = nullptr;
+  Object owner;  // the psycopg PGresult object, which frees the result when it goes
   const void* result = nullptr;
   const ModelSchemaObject* schema = nullptr;
   std::vector<Text> readers;
@@ -248,9 +249,9 @@ Status bad_plan(const char* what) {
 }
 
 // The PGresult* of a psycopg cursor (its pgresult) or of a psycopg PGresult
-// object; null when there is none.
-Result<const void*> pgresult_of(PyObject* source) {
-  Object holder = Object::borrow(source);
+// object, which holder then keeps alive; null when there is none.
+Result<const void*> pgresult_of(PyObject* source, Object& holder) {
+  holder = Object::borrow(source);
   if (PyObject_HasAttrString(source, "pgresult_ptr") == 0) {
     ZB_TRY(holder, checked(PyObject_GetAttrString(source, "pgresult")));
     if (holder.get() == Py_None) return nullptr;
@@ -271,10 +272,11 @@ Result<std::optional<Call>> bind_call(PyObject* module, Slots slots) {
   if (!PyTuple_CheckExact(plan) || static_cast<std::size_t>(PyTuple_GET_SIZE(plan)) != width) {
     ZB_CHECK_OK(bad_plan("expected a tuple with one entry per schema field"));
   }
-  ZB_TRY(const void* result, pgresult_of(slots[0]));
+  Object owner;
+  ZB_TRY(const void* result, pgresult_of(slots[0], owner));
   const Libpq* pq = loaded_libpq();
   if (!pq || !result || static_cast<std::size_t>(pq->nfields(result)) < width) return std::optional<Call>();
-  Call call{pq, result, schema, {}, pq->ntuples(result)};
+  Call call{pq, std::move(owner), result, schema, {}, pq->ntuples(result)};
   call.readers.reserve(width);
   for (std::size_t i = 0; i < width; ++i) {
     PyObject* entry = PyTuple_GET_ITEM(plan, static_cast<Py_ssize_t>(i));
