@@ -5,6 +5,7 @@ route (zembra.django) and the model layer (zembra._layer)."""
 
 from __future__ import annotations
 
+import datetime
 import decimal
 from typing import Any
 
@@ -189,3 +190,67 @@ def _sqlite_decimal_reader(connection, converter, field):
             or not field.context.traps[decimal.InvalidOperation]):
         return None
     return (reader, digits, places)
+
+
+# psycopg loaders (by type oid) whose values the native PostgreSQL readers
+# reproduce from the server's text; filled at the first use.
+_pg_loaders: dict[int, frozenset[type]] = {}
+_PG_LOADER_NAMES = {
+    16: ("bool", "BoolLoader"), 17: ("string", "ByteaLoader"), 20: ("numeric", "IntLoader"),
+    21: ("numeric", "IntLoader"), 23: ("numeric", "IntLoader"), 25: ("string", "TextLoader"),
+    700: ("numeric", "FloatLoader"), 701: ("numeric", "FloatLoader"), 1043: ("string", "TextLoader"),
+    1082: ("datetime", "DateLoader"), 1083: ("datetime", "TimeLoader"), 1114: ("datetime", "TimestampLoader"),
+    1184: ("datetime", "TimestamptzLoader"), 1700: ("numeric", "NumericLoader"), 2950: ("uuid", "UUIDLoader"),
+    # Django loads jsonb as text; JSONField's converter reads it.
+    3802: ("string", "TextLoader"),
+}
+_TIMESTAMPTZ_OID = 1184
+
+
+def _known_pg_loaders():
+    if not _pg_loaders:
+        import importlib
+
+        try:
+            from psycopg_binary import _psycopg as optimised
+        except ImportError:
+            optimised = None
+        for oid, (module, name) in _PG_LOADER_NAMES.items():
+            classes = {getattr(importlib.import_module(f"psycopg.types.{module}"), name)}
+            if hasattr(optimised, name):
+                classes.add(getattr(optimised, name))
+            _pg_loaders[oid] = frozenset(classes)
+    return _pg_loaders
+
+
+def _utc_or_naive(zone):
+    return zone is None or zone is datetime.timezone.utc or getattr(zone, "key", None) == "UTC"
+
+
+def pg_text_readable(cursor):
+    """Whether psycopg would load every column of the result a psycopg 3
+    cursor holds after execute() as the native readers read the server's
+    text of it: a UTC, ISO-dated, UTF-8 session and psycopg's (or Django's)
+    own text loaders. Which columns are read, and how, the native side then
+    decides from the result's type oids and the plan."""
+    from django.db.backends.postgresql.psycopg_any import BaseTzLoader, orig_tz_loader_cls
+    from psycopg.pq import Format
+
+    status = cursor.connection.pgconn.parameter_status
+    if (status(b"TimeZone") != b"UTC" or not (status(b"DateStyle") or b"").startswith(b"ISO,")
+            or status(b"client_encoding") != b"UTF8"):
+        return False
+    known = _known_pg_loaders()
+    adapters = cursor.adapters
+    for column in cursor.description or ():
+        oid = column.type_code
+        loader = adapters.get_loader(oid, Format.TEXT)
+        if loader in known.get(oid, ()):
+            continue
+        # Django's loader of aware datetimes in its zone: the instant the
+        # server wrote, with the zone replaced (or dropped, without USE_TZ).
+        if not (oid == _TIMESTAMPTZ_OID and isinstance(loader, type) and issubclass(loader, BaseTzLoader)
+                and loader.load is BaseTzLoader.load and loader.__init__ is BaseTzLoader.__init__
+                and orig_tz_loader_cls in known[oid] and _utc_or_naive(loader.timezone)):
+            return False
+    return True

@@ -18,6 +18,8 @@ __all__ = [
     "serialize_values_list_json",
     "_queryset_records",
     "_queryset_json",
+    "_queryset_pg_records",
+    "_queryset_pg_json",
     "parse_input",
     "InputPlan",
     "encode_json_plain",
@@ -39,6 +41,16 @@ def serialize_values_list_json(rows: list[Any], schema: ModelSchema) -> bytes: .
 # serialize_queryset_json; None means the values_list route must run.
 def _queryset_records(rows: list[Any], schema: ModelSchema, plan: tuple[Any, ...]) -> list[dict[str, Any]] | None: ...
 def _queryset_json(rows: list[Any], schema: ModelSchema, plan: tuple[Any, ...], form: int = 0) -> bytes | None: ...
+
+# The same from the PostgreSQL result a psycopg 3 cursor holds after
+# execute() (or a psycopg PGresult); form: 0 a JSON array, 1 the records
+# joined by ",", 2 each record followed by a newline.
+def _queryset_pg_records(
+    cursor_or_result: Any, schema: ModelSchema, plan: tuple[Any, ...]
+) -> list[dict[str, Any]] | None: ...
+def _queryset_pg_json(
+    cursor_or_result: Any, schema: ModelSchema, plan: tuple[Any, ...], *, form: int = 0
+) -> bytes | None: ...
 
 _Kind = Literal[
     "integer", "float", "decimal", "boolean", "string", "email", "url", "slug", "ip", "uuid", "date", "time",

@@ -16,7 +16,7 @@ from django.http import HttpResponse
 import zembra_django
 from zembra import _speedups, serialize_values_list_json
 from zembra._layer import ModelResource
-from zembra._row_readers import NO_ROWS, native_route, remember
+from zembra._row_readers import NO_ROWS, native_route, pg_text_readable, remember
 from zembra._streaming import AsyncChunks, json_chunks
 
 __all__ = ["JsonBytesResponse", "ModelResource", "serialize_queryset", "serialize_queryset_json", "aserialize_queryset",
@@ -64,7 +64,7 @@ def serialize_queryset(queryset: QuerySet, schema: zembra_django.ModelSchema) ->
     values() or values_list()) of the model the schema was compiled from.
     """
     return _serialize(queryset, schema, "serialize_queryset", _speedups._queryset_records,
-                      zembra_django.serialize_values_list)
+                      _speedups._queryset_pg_records, zembra_django.serialize_values_list)
 
 
 def serialize_queryset_json(queryset: QuerySet, schema: zembra_django.ModelSchema) -> bytes:
@@ -72,7 +72,7 @@ def serialize_queryset_json(queryset: QuerySet, schema: zembra_django.ModelSchem
     ``zembra.serialize_values_list_json(list(queryset.values_list(*names)), schema)``
     gives, with the same fast path and the same fallback."""
     return _serialize(queryset, schema, "serialize_queryset_json", _speedups._queryset_json,
-                      serialize_values_list_json)
+                      _speedups._queryset_pg_json, serialize_values_list_json)
 
 
 async def aserialize_queryset(queryset: QuerySet, schema: zembra_django.ModelSchema) -> list[dict[str, Any]]:
@@ -140,7 +140,7 @@ def _stream(queryset, schema, lines, batch_size, function):
 _fields_of: dict[tuple[Any, Any], list[Any]] = {}
 
 
-def _serialize(queryset, schema, function, native, reference):
+def _serialize(queryset, schema, function, native, native_pg, reference):
     fields = _checked_fields(queryset, schema, function)
     route = native_route(queryset, schema, fields)
     if route is NO_ROWS:
@@ -149,6 +149,12 @@ def _serialize(queryset, schema, function, native, reference):
         compiler, sql, params, plan = route
         with compiler.connection.cursor() as cursor:
             cursor.execute(sql, params)
+            if compiler.connection.vendor == "postgresql" and pg_text_readable(cursor.cursor):
+                # The server's text, read straight from the result psycopg
+                # holds, before psycopg builds any Python value.
+                result = native_pg(cursor.cursor, schema, plan)
+                if result is not None:
+                    return result
             rows = cursor.fetchall()
         result = native(rows, schema, plan)
         if result is not None:

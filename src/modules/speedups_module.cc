@@ -21,7 +21,7 @@ Status register_speedups(PyObject* module) {
   ZB_CHECK_OK(add_public_name(module, "PanicException", Object::borrow(panic)));
   for (PyMethodDef* def : {&kEncodeJsonDef, &kSerializeJsonDef, &kSerializeManyJsonDef, &kSerializeInstanceJsonDef,
                            &kSerializeBatchJsonDef, &kSerializeValuesListJsonDef, &kEncodeJsonPlainDef,
-                           &kQuerysetRecordsDef, &kQuerysetJsonDef, &kParseInputDef, &kModelObjectsDef,
+                           &kQuerysetRecordsDef, &kQuerysetJsonDef, &kQuerysetPgRecordsDef, &kQuerysetPgJsonDef, &kParseInputDef, &kModelObjectsDef,
                            &kConvertRowsDef}) {
     ZB_CHECK_OK(add_function(module, def));
   }

@@ -13,6 +13,8 @@ extern PyMethodDef kSerializeBatchJsonDef;
 extern PyMethodDef kSerializeValuesListJsonDef;
 extern PyMethodDef kQuerysetRecordsDef;
 extern PyMethodDef kQuerysetJsonDef;
+extern PyMethodDef kQuerysetPgRecordsDef;
+extern PyMethodDef kQuerysetPgJsonDef;
 extern PyMethodDef kParseInputDef;
 extern PyMethodDef kModelObjectsDef;
 extern PyMethodDef kConvertRowsDef;
