@@ -14,13 +14,15 @@ from __future__ import annotations
 
 import contextlib
 import itertools
+import weakref
 from collections.abc import AsyncIterator, Iterator
+from typing import Any
 
 from asgiref.sync import sync_to_async
 from django.db import connections, transaction
 
 from zembra import _speedups, serialize_values_list_json
-from zembra._row_readers import NO_ROWS, native_route
+from zembra._row_readers import NO_ROWS, native_route, pg_text_readable
 
 # Record layouts of _speedups._queryset_json.
 ITEMS, LINES = 1, 2
@@ -80,7 +82,12 @@ def _batch_sizes(batch_size):
 
 
 def _native_bodies(compiler, sql, params, plan, schema, form, batch_size):
-    cursor = compiler.connection.chunked_cursor()
+    connection = compiler.connection
+    if connection.vendor == "postgresql" and connection.in_atomic_block \
+            and not connection.settings_dict.get("DISABLE_SERVER_SIDE_CURSORS"):
+        yield from _pg_bodies(compiler, sql, params, plan, schema, form, batch_size)
+        return
+    cursor = connection.chunked_cursor()
     try:
         cursor.execute(sql, params)
         for size in _batch_sizes(batch_size):
@@ -92,6 +99,58 @@ def _native_bodies(compiler, sql, params, plan, schema, form, batch_size):
                 return
     finally:
         cursor.close()
+
+
+def _pg_bodies(compiler, sql, params, plan, schema, form, batch_size):
+    """The batches of a cursor declared on the server, each FETCH read
+    natively from the result psycopg holds, before psycopg builds Python
+    values of it (its server-side cursor's fetchmany() would build them)."""
+    connection = compiler.connection
+    with _cursor_name(connection) as name, connection.cursor() as cursor:
+        cursor.execute(f"DECLARE {name} NO SCROLL CURSOR FOR {sql}", params)
+        try:
+            for size in _batch_sizes(batch_size):
+                cursor.execute(f"FETCH FORWARD {size} FROM {name}")
+                result = cursor.cursor
+                count = result.rowcount
+                body = _speedups._queryset_pg_json(result, schema, plan, form=form) \
+                    if pg_text_readable(result) else None
+                if body is None:
+                    rows = cursor.fetchall()
+                    body = _speedups._queryset_json(rows, schema, plan, form)
+                    if body is None:
+                        body = _values_list_body(_converted(compiler, rows), schema, form)
+                if count:
+                    yield body
+                if count < size:
+                    break
+        except BaseException:
+            # Closed also when the client has gone away, or the values_list
+            # route has raised; after a database error the transaction takes
+            # no more commands, and its rollback drops the cursor.
+            from psycopg.pq import TransactionStatus
+
+            if cursor.cursor.connection.info.transaction_status != TransactionStatus.INERROR:
+                cursor.execute(f"CLOSE {name}")
+            raise
+        cursor.execute(f"CLOSE {name}")
+
+
+# Names of the cursors each connection's streams have open. A name is used
+# again once its stream has ended: psycopg keeps statements by their text,
+# and a new name per stream would make every FETCH a new statement.
+_names_in_use: weakref.WeakKeyDictionary[Any, set[int]] = weakref.WeakKeyDictionary()
+
+
+@contextlib.contextmanager
+def _cursor_name(connection):
+    in_use = _names_in_use.setdefault(connection, set())
+    number = next(n for n in itertools.count() if n not in in_use)
+    in_use.add(number)
+    try:
+        yield connection.ops.quote_name(f"_zembra_stream_{number}")
+    finally:
+        in_use.discard(number)
 
 
 def _converted(compiler, rows):
