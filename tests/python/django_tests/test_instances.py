@@ -134,9 +134,12 @@ def test_building_does_not_leak(rows):
 
     assert_no_leak(native, per_round=1000)
     # The whole route against Django's own iteration of the same query set,
-    # whose caches (and the allocator) grow a little too.
+    # whose caches (and the allocator) grow a little too. A one-off growth of
+    # caches that earlier tests left cold lands in whichever measurement runs
+    # first, so ours is measured twice: a leak grows both times.
     make = lambda: Ticket.objects.select_related("article__author").order_by("note")  # noqa: E731
-    assert growth(lambda: objects(make())) < growth(lambda: list(make())) + 32 * 1024
+    reference = growth(lambda: list(make()))
+    assert min(growth(lambda: objects(make())) for _ in range(2)) < reference + 32 * 1024
 
 
 def growth(call, rounds=4, per_round=150):
