@@ -1,6 +1,6 @@
 """A queryset's JSON in chunks, for Django's StreamingHttpResponse: the rows
-are read in batches (a server-side cursor on PostgreSQL, fetches of a batch
-at a time on SQLite) and each batch is written as soon as it is read, so the
+are read in batches (a cursor declared on the PostgreSQL server, fetches of
+a batch at a time on SQLite) and each batch is written as soon as it is read, so the
 memory a stream holds does not grow with the number of rows.
 
 The chunks of a stream, joined, are always the bytes of
@@ -62,9 +62,9 @@ def json_chunks(queryset, schema, fields, *, lines: bool, batch_size: int) -> It
 
 def _cursor_scope(connection):
     """A transaction around the stream on PostgreSQL in autocommit mode.
-    There a server-side cursor is declared WITH HOLD, and PostgreSQL then
-    computes and stores the whole result before it sends the first row; in a
-    transaction the rows are sent as they are found. The stream only reads,
+    Outside a transaction a cursor must be declared WITH HOLD, and
+    PostgreSQL then computes and stores the whole result before it sends the
+    first row; in a transaction the rows are sent as they are found. The stream only reads,
     so the transaction ends with a rollback or a commit alike."""
     if connection.vendor == "postgresql" and connection.get_autocommit() \
             and not connection.settings_dict.get("DISABLE_SERVER_SIDE_CURSORS"):

@@ -95,9 +95,10 @@ def stream_queryset_json(queryset: QuerySet, schema: zembra_django.ModelSchema, 
                                      content_type="application/json")
 
     The rows are read ``batch_size`` at a time (the first batch is smaller,
-    so the first bytes leave early): through a server-side cursor on
-    PostgreSQL (unless the database's DISABLE_SERVER_SIDE_CURSORS is set, as
-    for QuerySet.iterator()), in fetches of a batch on SQLite; each batch is
+    so the first bytes leave early): through a cursor declared on the
+    PostgreSQL server, in a transaction of the stream's own in autocommit mode
+    (unless the database's DISABLE_SERVER_SIDE_CURSORS is set, as for
+    QuerySet.iterator()), in fetches of a batch on SQLite; each batch is
     written as soon as it is read, so memory does not grow with the row
     count. Joined, the chunks are the bytes of serialize_queryset_json(); with
     ``lines=True`` each record is followed by a newline instead
