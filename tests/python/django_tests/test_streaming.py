@@ -174,3 +174,14 @@ def test_streams_read_side_by_side(samples):
                 part.append(chunk)
     expected = serialize_queryset_json(qs, SAMPLE)
     assert [b"".join(part) for part in parts] == [expected, expected] == [joined(qs, SAMPLE, batch_size=3)] * 2
+
+
+@pytest.mark.parametrize("disabled", [False, True])
+def test_without_server_side_cursors(samples, monkeypatch, disabled):
+    # As for QuerySet.iterator(): a plain cursor, and no transaction of the stream's own.
+    monkeypatch.setitem(connections[connection.alias].settings_dict, "DISABLE_SERVER_SIDE_CURSORS", disabled)
+    qs = Sample.objects.order_by("-pk")
+    chunks = stream_queryset_json(qs, SAMPLE, batch_size=4)
+    first = next(chunks)
+    assert connection.in_atomic_block == (connection.vendor == "postgresql" and not disabled)
+    assert first + b"".join(chunks) == serialize_queryset_json(qs, SAMPLE)
