@@ -27,6 +27,7 @@
 #include "binding/speedups/json_objects.h"
 #include "binding/speedups/json_output.h"
 #include "binding/speedups/model_record_writer.h"
+#include "binding/speedups/records_form.h"
 #include "binding/speedups/speedups_functions.h"
 #include "binding/speedups/speedups_state.h"
 #include "pure/json_writer/json_rewrite.h"
@@ -406,24 +407,8 @@ bool write_value(const Value& v, const django::FieldDescriptor& d, std::size_t i
   });
 }
 
-// The forms of the JSON text: an array, the records joined by "," without
-// brackets (for a caller that writes them batch by batch into one array),
-// or each record followed by "\n".
-enum class Form : std::uint8_t { Array, Joined, Lines };
-
-Result<Form> form_argument(PyObject* obj) {
-  if (!obj) return Form::Array;
-  long v = PyLong_Check(obj) ? PyLong_AsLong(obj) : -1;
-  if (v == -1 && PyErr_Occurred()) return python_error();
-  if (v < 0 || v > 2) {
-    PyErr_SetString(PyExc_ValueError, "form must be 0 (array), 1 (joined by ',') or 2 (one record a line)");
-    return python_error();
-  }
-  return static_cast<Form>(v);
-}
-
 Result<Object> json_body(PyObject* module, Slots slots) {
-  ZB_TRY(Form form, form_argument(slots[3]));
+  ZB_TRY(RecordsForm form, records_form(slots[3]));
   ZB_TRY(std::optional<Call> bound, bind_call(module, slots));
   if (!bound) return Object::borrow(Py_None);
   const Call& call = *bound;
@@ -434,7 +419,7 @@ Result<Object> json_body(PyObject* module, Slots slots) {
   ModelRecordWriter record(*call.schema);
   json::JsonRewriter rewriter(rows::kAlwaysReadableIntDigits);
   Value value;
-  if (form == Form::Array) out.push_back('[');
+  open_records(form, out);
   for (int r = 0; r < call.rows; ++r) {
     record.begin();
     for (std::size_t i = 0; i < width; ++i) {
@@ -449,7 +434,7 @@ Result<Object> json_body(PyObject* module, Slots slots) {
         return Object::borrow(Py_None);
       }
     }
-    if (r > 0 && form != Form::Lines) out.push_back(',');
+    before_record(form, r == 0, out);
     std::size_t start = out.size();
     Status finished = record.finish(out);
     if (!finished) {
@@ -457,10 +442,10 @@ Result<Object> json_body(PyObject* module, Slots slots) {
       (void)ignored;
       return Object::borrow(Py_None);
     }
-    if (form == Form::Lines) out.push_back('\n');
+    after_record(form, out);
     if (r == 0) reserve_like_first(out, out.size() - start, call.rows);
   }
-  if (form == Form::Array) out.push_back(']');
+  close_records(form, out);
   return output.finish();
 }
 

@@ -27,6 +27,7 @@
 #include "binding/speedups/json_objects.h"
 #include "binding/speedups/json_output.h"
 #include "binding/speedups/model_record_writer.h"
+#include "binding/speedups/records_form.h"
 #include "binding/speedups/raw_decimal.h"
 #include "binding/speedups/speedups_functions.h"
 #include "binding/speedups/speedups_state.h"
@@ -343,24 +344,8 @@ Result<bool> write_value(PyObject* value, const Column& column, const django::Fi
   return true;
 }
 
-// How the records are laid out: the whole array, the records of one chunk
-// of a streamed array (joined by commas, the brackets and the comma before a
-// later chunk are the caller's), or newline-delimited JSON.
-enum class JsonForm : long { Array = 0, Items = 1, Lines = 2 };
-
-Result<JsonForm> json_form(PyObject* obj) {
-  if (obj == nullptr) return JsonForm::Array;
-  long v = PyLong_Check(obj) ? PyLong_AsLong(obj) : -1;
-  if (v == -1 && PyErr_Occurred()) return python_error();
-  if (v < 0 || v > 2) {
-    PyErr_SetString(PyExc_ValueError, "form: expected 0 (array), 1 (comma-joined items) or 2 (lines)");
-    return python_error();
-  }
-  return static_cast<JsonForm>(v);
-}
-
 Result<Object> json_body(PyObject* module, Slots slots) {
-  ZB_TRY(JsonForm form, json_form(slots[3]));
+  ZB_TRY(RecordsForm form, records_form(slots[3]));
   ZB_TRY(Call call, bind_call(module, slots));
   const auto& descriptors = call.schema->model.descriptors;
   std::size_t width = descriptors.size();
@@ -369,7 +354,7 @@ Result<Object> json_body(PyObject* module, Slots slots) {
   ModelRecordWriter record(*call.schema);
   json::JsonRewriter rewriter(rows::kAlwaysReadableIntDigits);
   ReadValue slot;
-  if (form == JsonForm::Array) out.push_back('[');
+  open_records(form, out);
   const std::size_t opening = out.size();
   Py_ssize_t count = PyList_GET_SIZE(call.rows);
   ZB_TRY(bool accepted, each_row(call.rows, [&](PyObject* row) -> Result<bool> {
@@ -387,16 +372,16 @@ Result<Object> json_body(PyObject* module, Slots slots) {
       if (!written) return false;
     }
     bool first = out.size() == opening;
-    if (!first && form != JsonForm::Lines) out.push_back(',');
+    before_record(form, first, out);
     std::size_t start = out.size();
     Status finished = record.finish(out);
     if (!finished) return refused_on_failure(std::move(finished).error());
-    if (form == JsonForm::Lines) out.push_back('\n');
+    after_record(form, out);
     if (first) reserve_like_first(out, out.size() - start, count);
     return true;
   }));
   if (!accepted) return Object::borrow(Py_None);
-  if (form == JsonForm::Array) out.push_back(']');
+  close_records(form, out);
   return output.finish();
 }
 
