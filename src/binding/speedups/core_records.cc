@@ -212,14 +212,14 @@ Status DictRecordWriter::write(PyObject* record) {
       out.truncate(start);
       return write_copy(record);
     }
-    Object held_key = Object::borrow(key);
-    Object held_value = Object::borrow(value);
     if (!first) out.push_back(',');
     first = false;
-    output_.note_surrogates(write_str_object(key, out));
-    out.push_back(':');
+    write_key(key, pos - 1, out);
     const Replacement* replacement = pending ? take_replacement(key, pos) : nullptr;
     if (!replacement) {
+      if (values_.write_plain_scalar(value)) continue;
+      // Writing a container may run code that changes the record.
+      Object held_value = Object::borrow(value);
       ZB_CHECK_OK(values_.write(held_value.get()));
       continue;
     }
@@ -232,6 +232,35 @@ Status DictRecordWriter::write(PyObject* record) {
   }
   out.push_back('}');
   return {};
+}
+
+void DictRecordWriter::write_key(PyObject* key, Py_ssize_t at, Buffer& out) {
+  if (at < 0 || at >= kCachedKeys) {
+    output_.note_surrogates(write_str_object(key, out));
+    out.push_back(':');
+    return;
+  }
+  auto slot = static_cast<std::size_t>(at);
+  if (slot >= key_texts_.size()) key_texts_.resize(slot + 1);
+  KeyText& cached = key_texts_[slot];
+  if (cached.key.get() != key) {
+    if (cached.key && same_text(key, cached.key.get())) {
+      cached.key = Object::borrow(key);
+    } else {
+      if (key_buffer_.size() > kKeyBufferLimit) {
+        // Keys that differ record after record: start over rather than grow.
+        key_buffer_.clear();
+        for (KeyText& other : key_texts_) other.key = Object();
+      }
+      cached.start = key_buffer_.size();
+      cached.surrogates = write_str_object(key, key_buffer_);
+      key_buffer_.push_back(':');
+      cached.end = key_buffer_.size();
+      cached.key = Object::borrow(key);
+    }
+  }
+  output_.note_surrogates(cached.surrogates);
+  out.append(key_buffer_.view().substr(cached.start, cached.end - cached.start));
 }
 
 Status DictRecordWriter::write_copy(PyObject* record) {
