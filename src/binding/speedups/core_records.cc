@@ -32,7 +32,7 @@ TypedRecordWriter::TypedRecordWriter(const SchemaObject& schema)
 Status TypedRecordWriter::write(PyObject* record, Buffer& out) {
   const CompiledSchema& compiled = schema_.schema;
   std::size_t n = compiled.size();
-  Buffer& stage = layout_.begin();
+  Buffer& stage = layout_->begin();
   std::size_t non_finite_at = n;
   double non_finite = 0;
   bool is_dict = PyDict_Check(record);
@@ -52,10 +52,10 @@ Status TypedRecordWriter::write(PyObject* record, Buffer& out) {
         non_finite = *bad;
       }
     }
-    layout_.mark(i, start);
+    layout_->mark(i, start);
   }
   if (non_finite_at < n) return fail(*non_finite_float_error(compiled.fields[non_finite_at].name, non_finite));
-  layout_.emit(out);
+  layout_->emit(out);
   return {};
 }
 
@@ -63,6 +63,11 @@ Result<std::optional<double>> TypedRecordWriter::write_present(PyObject* value, 
                                                                Buffer& stage) {
   switch (field.rules.kind.tag) {
     case CoreKindTag::Str: {
+      if (PyUnicode_CheckExact(value) && PyUnicode_IS_ASCII(value)) {
+        // read_str's text, without its checks: an ASCII str has no others.
+        write_str_object(value, stage);
+        return std::optional<double>{};
+      }
       ZB_TRY(std::string_view text, read_str(value));
       json::write_string(text, stage);
       return std::optional<double>{};

@@ -27,7 +27,7 @@ class TypedRecordWriter {
   Result<std::optional<double>> write_present(PyObject* value, const SchemaField& field, Buffer& stage);
 
   const SchemaObject& schema_;
-  RecordLayout layout_;
+  KeptRecordLayout layout_;
   PlainJsonWriter plain_;
 };
 

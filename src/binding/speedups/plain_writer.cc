@@ -10,6 +10,11 @@
 
 namespace zembra::py {
 
+std::vector<PlainJsonWriter::Entry>& PlainJsonWriter::thread_entries() {
+  thread_local std::vector<Entry> entries;
+  return entries;
+}
+
 Result<bool> PlainJsonWriter::write(PyObject* value, Buffer& out) {
   std::size_t start = out.size();
   std::size_t entries_start = entries_.size();

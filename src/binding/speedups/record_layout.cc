@@ -1,5 +1,6 @@
 #include "binding/speedups/record_layout.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "pure/json_writer/json_text.h"
@@ -7,7 +8,7 @@
 namespace zembra::py {
 
 RecordLayout::RecordLayout(std::span<const std::string> names, std::span<const std::size_t> order)
-    : spans_(names.size()) {
+    : names_(names.begin(), names.end()), order_(order.begin(), order.end()), spans_(names.size()) {
   Buffer& text = keys_;
   entries_.reserve(order.size());
   for (std::size_t k = 0; k < order.size(); ++k) {
@@ -42,5 +43,26 @@ void RecordLayout::emit(Buffer& out) const {
   }
   out.push_back('}');
 }
+
+bool RecordLayout::built_for(std::span<const std::string> names, std::span<const std::size_t> order) const {
+  return std::equal(names.begin(), names.end(), names_.begin(), names_.end()) &&
+         std::equal(order.begin(), order.end(), order_.begin(), order_.end());
+}
+
+namespace {
+
+thread_local std::unique_ptr<RecordLayout> kept_layout;
+
+}  // namespace
+
+KeptRecordLayout::KeptRecordLayout(std::span<const std::string> names, std::span<const std::size_t> order) {
+  if (kept_layout && kept_layout->built_for(names, order)) {
+    layout_ = std::move(kept_layout);
+  } else {
+    layout_ = std::make_unique<RecordLayout>(names, order);
+  }
+}
+
+KeptRecordLayout::~KeptRecordLayout() { kept_layout = std::move(layout_); }
 
 }  // namespace zembra::py
