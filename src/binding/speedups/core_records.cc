@@ -24,6 +24,11 @@ bool same_text(PyObject* a, PyObject* b) {
   return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(n) * PyUnicode_KIND(a)) == 0;
 }
 
+void append_text(const char* text, std::size_t size, Buffer& out) {
+  json::detail::copy_bytes(out.reserve(size), text, size);
+  out.commit(size);
+}
+
 }  // namespace
 
 TypedRecordWriter::TypedRecordWriter(const SchemaObject& schema)
@@ -230,7 +235,7 @@ Status DictRecordWriter::write(PyObject* record) {
     }
     --pending;
     if (replacement->kind == Replacement::Kind::Text) {
-      out.append(texts_.view().substr(replacement->start, replacement->end - replacement->start));
+      append_text(texts_.data() + replacement->start, replacement->end - replacement->start, out);
     } else {
       ZB_CHECK_OK(values_.write(replacement->object.get()));
     }
@@ -265,7 +270,7 @@ void DictRecordWriter::write_key(PyObject* key, Py_ssize_t at, Buffer& out) {
     }
   }
   output_.note_surrogates(cached.surrogates);
-  out.append(key_buffer_.view().substr(cached.start, cached.end - cached.start));
+  append_text(key_buffer_.data() + cached.start, cached.end - cached.start, out);
 }
 
 Status DictRecordWriter::write_copy(PyObject* record) {

@@ -37,8 +37,8 @@ void RecordLayout::emit(Buffer& out) const {
     std::string_view key = keys.substr(entry.key_start, entry.key_end - entry.key_start);
     std::string_view value = staged.substr(span.start, span.end - span.start);
     char* p = out.reserve(key.size() + value.size());
-    std::memcpy(p, key.data(), key.size());
-    std::memcpy(p + key.size(), value.data(), value.size());
+    json::detail::copy_bytes(p, key.data(), key.size());
+    json::detail::copy_bytes(p + key.size(), value.data(), value.size());
     out.commit(key.size() + value.size());
   }
   out.push_back('}');

@@ -38,8 +38,16 @@ class ValueWriter {
       out_.note_surrogates(write_str_object(value, out));
       return true;
     }
-    if (type == &PyLong_Type && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) {
-      json::write_int(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(value)), out);
+    if (type == &PyLong_Type) {
+      auto* number = reinterpret_cast<PyLongObject*>(value);
+      if (PyUnstable_Long_IsCompact(number)) {
+        json::write_int(PyUnstable_Long_CompactValue(number), out);
+        return true;
+      }
+      int overflow = 0;
+      long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+      if (overflow) return false;  // beyond 64 bits: the int's own repr, in write()
+      json::write_int(v, out);
       return true;
     }
     if (type == &PyFloat_Type) {

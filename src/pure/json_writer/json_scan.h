@@ -48,6 +48,34 @@ inline std::size_t put_escape(unsigned char c, char* p) {
   return 6;
 }
 
+// n bytes from s to p (distinct buffers), the short counts of keys and
+// text forms by overlapping loads and stores rather than a call.
+inline void copy_bytes(char* p, const char* s, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, s, 8);
+    std::memcpy(&tail, s + n - 8, 8);
+    std::memcpy(p, &head, 8);
+    std::memcpy(p + n - 8, &tail, 8);
+  } else if (n > 16 && n <= 32) {
+    char head[16], tail[16];
+    std::memcpy(head, s, 16);
+    std::memcpy(tail, s + n - 16, 16);
+    std::memcpy(p, head, 16);
+    std::memcpy(p + n - 16, tail, 16);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, s, 4);
+    std::memcpy(&tail, s + n - 4, 4);
+    std::memcpy(p, &head, 4);
+    std::memcpy(p + n - 4, &tail, 4);
+  } else if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) p[i] = s[i];
+  } else {
+    std::memcpy(p, s, n);
+  }
+}
+
 // Bit k set when byte k of the sixteen at s needs attention: below 0x20,
 // '"' or '\\', and with high_too also 0x80 and above.
 template <bool high_too>
@@ -169,12 +197,12 @@ inline char* escape_block_run(const unsigned char* s, std::size_t n, char* p) {
     while (mask) {
       unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
       mask &= mask - 1;
-      std::memcpy(p, s + i + done, k - done);  // plain bytes since the last special one
+      copy_bytes(p, reinterpret_cast<const char*>(s + i + done), k - done);  // plain bytes since the last special one
       p += k - done;
       p = put_special<high_too>(s[i + k], p);
       done = k + 1;
     }
-    std::memcpy(p, s + i + done, 16 - done);
+    copy_bytes(p, reinterpret_cast<const char*>(s + i + done), 16 - done);
     p += 16 - done;
   }
   if (i == n) return p;
@@ -188,12 +216,12 @@ inline char* escape_block_run(const unsigned char* s, std::size_t n, char* p) {
   while (mask) {
     unsigned k = static_cast<unsigned>(__builtin_ctz(mask));
     mask &= mask - 1;
-    std::memcpy(p, block + done, k - done);
+    copy_bytes(p, reinterpret_cast<const char*>(block + done), k - done);
     p += k - done;
     p = put_special<high_too>(block[k], p);
     done = k + 1;
   }
-  std::memcpy(p, block + done, rest - done);
+  copy_bytes(p, reinterpret_cast<const char*>(block + done), rest - done);
   return p + (rest - done);
 }
 
