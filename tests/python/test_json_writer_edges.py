@@ -115,6 +115,10 @@ def test_dict_route_keys_that_change_between_records():
             record.update({f"wide{j}": j for j in range(70)})
         records.append(record)
     assert zembra.serialize_many_json(records, schema) == dumps(serialize_many(records, schema))
+    # Converted fields found in their place beyond the 64th entry.
+    wide = Schema({**{f"w{j}": Field(int) for j in range(70)}, "key": Field(uuid.UUID), "at": Field(dt.datetime)})
+    records = [{**{f"w{j}": j for j in range(70)}, "key": uuid.UUID(int=i), "at": at} for i in range(3)]
+    assert zembra.serialize_many_json(records, wide) == dumps(serialize_many(records, wide))
 
 
 def test_calls_alternating_between_schemas():

@@ -115,6 +115,8 @@ Status DictRecordWriter::convert(PyObject* record) {
   const CompiledSchema& compiled = schema_.schema;
   texts_.clear();
   unplaced_ = 0;
+  placed_ends_ = 0;
+  far_ends_ = false;
   for (std::size_t k = 0; k < compiled.conversion_indices.size(); ++k) {
     std::size_t position = compiled.conversion_indices[k];
     const SchemaField& field = compiled.fields[position];
@@ -173,6 +175,11 @@ Status DictRecordWriter::convert(PyObject* record) {
       replacement.kind = Replacement::Kind::Object;
     }
     unplaced_ += replacement.entry_end < 0;
+    if (replacement.entry_end >= 64) {
+      far_ends_ = true;
+    } else if (replacement.entry_end >= 0) {
+      placed_ends_ |= std::uint64_t{1} << replacement.entry_end;
+    }
   }
   return {};
 }
@@ -225,7 +232,9 @@ Status DictRecordWriter::write(PyObject* record) {
     if (!first) out.push_back(',');
     first = false;
     write_key(key, pos - 1, out);
-    const Replacement* replacement = pending ? take_replacement(key, pos) : nullptr;
+    // Only where a replacement's entry was found, unless some were not.
+    bool may_replace = pending && (unplaced_ || far_ends_ || (pos < 64 && (placed_ends_ >> pos & 1)));
+    const Replacement* replacement = may_replace ? take_replacement(key, pos) : nullptr;
     if (!replacement) {
       if (values_.write_plain_scalar(value)) continue;
       // Writing a container may run code that changes the record.

@@ -70,6 +70,8 @@ class DictRecordWriter {
   ValueWriter values_;
   std::vector<Replacement> replacements_;  // one per converted field
   std::size_t unplaced_ = 0;  // replacements without entry_end
+  std::uint64_t placed_ends_ = 0;  // bit e set when a replacement's entry_end is e
+  bool far_ends_ = false;  // some entry_end is 64 or more
   Buffer texts_;
   struct KeyText {
     Object key;  // held, so that its address names it until it is replaced
