@@ -5,15 +5,8 @@
 namespace zembra::py {
 
 bool write_wide_str_object(PyObject* text, Buffer& out) {
-  // The str's UTF-8 form, which the interpreter keeps with it once made:
-  // a str written again (the same rows serialized anew) is then copied
-  // rather than encoded. A lone surrogate has none: its code units below.
-  Py_ssize_t size = 0;
-  if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size)) {
-    json::write_string(std::string_view(utf8, static_cast<std::size_t>(size)), out);
-    return false;
-  }
-  PyErr_Clear();
+  // From the code units rather than through PyUnicode_AsUTF8AndSize, which
+  // would leave a UTF-8 copy with every str written.
   auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
   const void* data = PyUnicode_DATA(text);
   switch (PyUnicode_KIND(text)) {
