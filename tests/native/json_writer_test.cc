@@ -1,6 +1,7 @@
 // The JSON text writers: the layouts of the interpreter's float repr,
 // integer edges, and the escapes and surrogate report of strings.
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -71,6 +72,80 @@ TEST_CASE("string escapes and surrogates") {
   CHECK_EQ(units<std::uint32_t>(U"\U0001F600", surrogate), "\"\xf0\x9f\x98\x80\"");
   CHECK(!surrogate);
   CHECK_EQ(units<std::uint8_t>(U"\u00ff\"", surrogate), "\"\xc3\xbf\\\"\"");
+}
+
+namespace {
+
+// One byte at a time: the escapes of json_text.h, and with latin1 each byte
+// read as a code point and encoded as UTF-8.
+std::string reference_string(const std::string& bytes, bool latin1) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      default:
+        if (c < 0x20) {
+          char esc[7];
+          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          out += esc;
+        } else if (latin1 && c >= 0x80) {
+          out += static_cast<char>(0xC0 | (c >> 6));
+          out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+TEST_CASE("block scans at every length and position") {
+  // A special byte at every position of every length around the 4-, 8- and
+  // 16-byte blocks, alone and in runs, and texts made only of it.
+  const unsigned char specials[] = {'"', '\\', '\n', 0x00, 0x1f, 0x20, 0x7f, 0x80, 0xe9, 0xff};
+  for (unsigned char special : specials) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        std::string text(length, 'a');
+        if (at < length) text[at] = static_cast<char>(special);
+        if (at == length) text.assign(length, static_cast<char>(special));
+        bool utf8_valid = special < 0x80;
+        if (utf8_valid) {
+          Buffer b;
+          json::write_string(text, b);
+          CHECK_EQ(b.str(), reference_string(text, false));
+        }
+        Buffer units;
+        json::write_string_units(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), units);
+        CHECK_EQ(units.str(), reference_string(text, true));
+      }
+    }
+  }
+}
+
+TEST_CASE("integers at every digit count") {
+  std::uint64_t power = 1;
+  for (int digits = 1; digits <= 20; ++digits) {
+    for (std::uint64_t v : {power, power - 1, power + 1}) {
+      Buffer b;
+      json::write_uint(v, b);
+      CHECK_EQ(b.str(), std::to_string(v));
+      if (v <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        Buffer n;
+        json::write_int(-static_cast<std::int64_t>(v), n);
+        CHECK_EQ(n.str(), std::to_string(-static_cast<std::int64_t>(v)));
+      }
+    }
+    if (digits < 20) power *= 10;
+  }
 }
 
 ZB_TEST_MAIN()

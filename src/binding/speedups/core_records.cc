@@ -24,6 +24,11 @@ bool same_text(PyObject* a, PyObject* b) {
   return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(n) * PyUnicode_KIND(a)) == 0;
 }
 
+void append_text(const char* text, std::size_t size, Buffer& out) {
+  json::detail::copy_bytes(out.reserve(size), text, size);
+  out.commit(size);
+}
+
 }  // namespace
 
 TypedRecordWriter::TypedRecordWriter(const SchemaObject& schema)
@@ -32,7 +37,7 @@ TypedRecordWriter::TypedRecordWriter(const SchemaObject& schema)
 Status TypedRecordWriter::write(PyObject* record, Buffer& out) {
   const CompiledSchema& compiled = schema_.schema;
   std::size_t n = compiled.size();
-  Buffer& stage = layout_.begin();
+  Buffer& stage = layout_->begin();
   std::size_t non_finite_at = n;
   double non_finite = 0;
   bool is_dict = PyDict_Check(record);
@@ -52,10 +57,10 @@ Status TypedRecordWriter::write(PyObject* record, Buffer& out) {
         non_finite = *bad;
       }
     }
-    layout_.mark(i, start);
+    layout_->mark(i, start);
   }
   if (non_finite_at < n) return fail(*non_finite_float_error(compiled.fields[non_finite_at].name, non_finite));
-  layout_.emit(out);
+  layout_->emit(out);
   return {};
 }
 
@@ -63,6 +68,11 @@ Result<std::optional<double>> TypedRecordWriter::write_present(PyObject* value, 
                                                                Buffer& stage) {
   switch (field.rules.kind.tag) {
     case CoreKindTag::Str: {
+      if (PyUnicode_CheckExact(value) && PyUnicode_IS_ASCII(value)) {
+        // read_str's text, without its checks: an ASCII str has no others.
+        write_str_object(value, stage);
+        return std::optional<double>{};
+      }
       ZB_TRY(std::string_view text, read_str(value));
       json::write_string(text, stage);
       return std::optional<double>{};
@@ -105,6 +115,8 @@ Status DictRecordWriter::convert(PyObject* record) {
   const CompiledSchema& compiled = schema_.schema;
   texts_.clear();
   unplaced_ = 0;
+  placed_ends_ = 0;
+  far_ends_ = false;
   for (std::size_t k = 0; k < compiled.conversion_indices.size(); ++k) {
     std::size_t position = compiled.conversion_indices[k];
     const SchemaField& field = compiled.fields[position];
@@ -163,6 +175,11 @@ Status DictRecordWriter::convert(PyObject* record) {
       replacement.kind = Replacement::Kind::Object;
     }
     unplaced_ += replacement.entry_end < 0;
+    if (replacement.entry_end >= 64) {
+      far_ends_ = true;
+    } else if (replacement.entry_end >= 0) {
+      placed_ends_ |= std::uint64_t{1} << replacement.entry_end;
+    }
   }
   return {};
 }
@@ -212,26 +229,57 @@ Status DictRecordWriter::write(PyObject* record) {
       out.truncate(start);
       return write_copy(record);
     }
-    Object held_key = Object::borrow(key);
-    Object held_value = Object::borrow(value);
     if (!first) out.push_back(',');
     first = false;
-    output_.note_surrogates(write_str_object(key, out));
-    out.push_back(':');
-    const Replacement* replacement = pending ? take_replacement(key, pos) : nullptr;
+    write_key(key, pos - 1, out);
+    // Only where a replacement's entry was found, unless some were not.
+    bool may_replace = pending && (unplaced_ || far_ends_ || (pos < 64 && (placed_ends_ >> pos & 1)));
+    const Replacement* replacement = may_replace ? take_replacement(key, pos) : nullptr;
     if (!replacement) {
+      if (values_.write_plain_scalar(value)) continue;
+      // Writing a container may run code that changes the record.
+      Object held_value = Object::borrow(value);
       ZB_CHECK_OK(values_.write(held_value.get()));
       continue;
     }
     --pending;
     if (replacement->kind == Replacement::Kind::Text) {
-      out.append(texts_.view().substr(replacement->start, replacement->end - replacement->start));
+      append_text(texts_.data() + replacement->start, replacement->end - replacement->start, out);
     } else {
       ZB_CHECK_OK(values_.write(replacement->object.get()));
     }
   }
   out.push_back('}');
   return {};
+}
+
+void DictRecordWriter::write_key(PyObject* key, Py_ssize_t at, Buffer& out) {
+  if (at < 0 || at >= kCachedKeys) {
+    output_.note_surrogates(write_str_object(key, out));
+    out.push_back(':');
+    return;
+  }
+  auto slot = static_cast<std::size_t>(at);
+  if (slot >= key_texts_.size()) key_texts_.resize(slot + 1);
+  KeyText& cached = key_texts_[slot];
+  if (cached.key.get() != key) {
+    if (cached.key && same_text(key, cached.key.get())) {
+      cached.key = Object::borrow(key);
+    } else {
+      if (key_buffer_.size() > kKeyBufferLimit) {
+        // Keys that differ record after record: start over rather than grow.
+        key_buffer_.clear();
+        for (KeyText& other : key_texts_) other.key = Object();
+      }
+      cached.start = key_buffer_.size();
+      cached.surrogates = write_str_object(key, key_buffer_);
+      key_buffer_.push_back(':');
+      cached.end = key_buffer_.size();
+      cached.key = Object::borrow(key);
+    }
+  }
+  output_.note_surrogates(cached.surrogates);
+  append_text(key_buffer_.data() + cached.start, cached.end - cached.start, out);
 }
 
 Status DictRecordWriter::write_copy(PyObject* record) {

@@ -27,7 +27,7 @@ class TypedRecordWriter {
   Result<std::optional<double>> write_present(PyObject* value, const SchemaField& field, Buffer& stage);
 
   const SchemaObject& schema_;
-  RecordLayout layout_;
+  KeptRecordLayout layout_;
   PlainJsonWriter plain_;
 };
 
@@ -58,6 +58,9 @@ class DictRecordWriter {
     bool matched = false;  // its entry was met while writing the record
   };
   Status write_copy(PyObject* record);
+  // The key's JSON string and ':', from the text kept for the entry's
+  // position when the same key (or an equal str) was there before.
+  void write_key(PyObject* key, Py_ssize_t at, Buffer& out);
   // The replacement of the entry with this key, the walk standing at pos
   // just after it; each is taken once per record.
   const Replacement* take_replacement(PyObject* key, Py_ssize_t pos);
@@ -67,7 +70,19 @@ class DictRecordWriter {
   ValueWriter values_;
   std::vector<Replacement> replacements_;  // one per converted field
   std::size_t unplaced_ = 0;  // replacements without entry_end
+  std::uint64_t placed_ends_ = 0;  // bit e set when a replacement's entry_end is e
+  bool far_ends_ = false;  // some entry_end is 64 or more
   Buffer texts_;
+  struct KeyText {
+    Object key;  // held, so that its address names it until it is replaced
+    std::size_t start = 0;  // in key_buffer_
+    std::size_t end = 0;
+    bool surrogates = false;
+  };
+  static constexpr Py_ssize_t kCachedKeys = 64;
+  static constexpr std::size_t kKeyBufferLimit = 1 << 16;
+  std::vector<KeyText> key_texts_;  // by entry position
+  Buffer key_buffer_;
 };
 
 }  // namespace zembra::py

@@ -4,15 +4,13 @@
 
 namespace zembra::py {
 
-bool write_str_object(PyObject* text, Buffer& out) {
+bool write_wide_str_object(PyObject* text, Buffer& out) {
+  // From the code units rather than through PyUnicode_AsUTF8AndSize, which
+  // would leave a UTF-8 copy with every str written.
   auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text));
   const void* data = PyUnicode_DATA(text);
   switch (PyUnicode_KIND(text)) {
     case PyUnicode_1BYTE_KIND:
-      if (PyUnicode_IS_ASCII(text)) {
-        json::write_string(std::string_view(static_cast<const char*>(data), n), out);
-        return false;
-      }
       return json::write_string_units(static_cast<const std::uint8_t*>(data), n, out);
     case PyUnicode_2BYTE_KIND:
       return json::write_string_units(static_cast<const std::uint16_t*>(data), n, out);

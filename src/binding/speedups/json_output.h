@@ -6,12 +6,22 @@
 
 #include "binding/core/error.h"
 #include "pure/common/buffer.h"
+#include "pure/json_writer/json_text.h"
 
 namespace zembra::py {
 
+// write_str_object's case of a str that is not ASCII.
+bool write_wide_str_object(PyObject* text, Buffer& out);
+
 // Writes a str object (a subclass too: its own code points, as the json
 // module reads them) as a JSON string. True when it holds a surrogate.
-bool write_str_object(PyObject* text, Buffer& out);
+inline bool write_str_object(PyObject* text, Buffer& out) {
+  if (!PyUnicode_IS_ASCII(text)) return write_wide_str_object(text, out);
+  json::write_string(std::string_view(static_cast<const char*>(PyUnicode_DATA(text)),
+                                      static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))),
+                     out);
+  return false;
+}
 
 // Makes room at once for count - 1 more items about as long as the first
 // (a little more), instead of growing the buffer step by step.

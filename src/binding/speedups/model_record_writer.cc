@@ -29,14 +29,14 @@ ModelRecordWriter::ModelRecordWriter(const ModelSchemaObject& schema)
     : schema_(schema), layout_(names_of(schema.model), schema.model.sorted_order) {}
 
 void ModelRecordWriter::begin() {
-  stage_ = &layout_.begin();
+  stage_ = &layout_->begin();
   non_finite_at_ = schema_.model.size();
 }
 
 void ModelRecordWriter::set_null(std::size_t i) {
   std::size_t start = stage_->size();
   stage_->append("null");
-  layout_.mark(i, start);
+  layout_->mark(i, start);
 }
 
 Status ModelRecordWriter::set(std::size_t i, PyObject* value) {
@@ -46,7 +46,7 @@ Status ModelRecordWriter::set(std::size_t i, PyObject* value) {
     non_finite_at_ = i;
     non_finite_ = *bad;
   }
-  layout_.mark(i, start);
+  layout_->mark(i, start);
   return {};
 }
 
@@ -55,7 +55,7 @@ Status ModelRecordWriter::finish(Buffer& out) {
     auto error = non_finite_float_error(schema_.model.descriptors[non_finite_at_].name, non_finite_);
     return fail(ModelError::serialization("<batch>", error->message()));
   }
-  layout_.emit(out);
+  layout_->emit(out);
   return {};
 }
 

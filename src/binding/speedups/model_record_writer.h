@@ -26,7 +26,7 @@ class ModelRecordWriter {
   bool put(std::size_t i, Write&& write) {
     std::size_t start = stage_->size();
     if (!write(*stage_)) return false;
-    layout_.mark(i, start);
+    layout_->mark(i, start);
     return true;
   }
   // Appends the record. The first non-finite float (in field order) fails
@@ -38,7 +38,7 @@ class ModelRecordWriter {
   Result<std::optional<double>> write_value(PyObject* value, const django::FieldDescriptor& d);
 
   const ModelSchemaObject& schema_;
-  RecordLayout layout_;
+  KeptRecordLayout layout_;
   PlainJsonWriter plain_;
   Buffer* stage_ = nullptr;
   std::size_t non_finite_at_ = 0;

@@ -10,6 +10,11 @@
 
 namespace zembra::py {
 
+std::vector<PlainJsonWriter::Entry>& PlainJsonWriter::thread_entries() {
+  thread_local std::vector<Entry> entries;
+  return entries;
+}
+
 Result<bool> PlainJsonWriter::write(PyObject* value, Buffer& out) {
   std::size_t start = out.size();
   std::size_t entries_start = entries_.size();
@@ -68,7 +73,14 @@ Result<bool> PlainJsonWriter::walk(PyObject* value, std::size_t depth, Buffer& o
   PyObject* key;
   PyObject* item;
   while (PyDict_Next(value, &pos, &key, &item)) {
-    if (Py_TYPE(key) != &PyUnicode_Type || has_surrogates(key)) return false;
+    if (Py_TYPE(key) != &PyUnicode_Type) return false;
+    if (PyUnicode_IS_ASCII(key)) {  // its own text is its UTF-8
+      entries_.push_back(Entry{std::string_view(static_cast<const char*>(PyUnicode_DATA(key)),
+                                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(key))),
+                               item});
+      continue;
+    }
+    if (has_surrogates(key)) return false;
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
     if (!utf8) return python_error();

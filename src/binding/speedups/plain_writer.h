@@ -28,9 +28,11 @@ class PlainJsonWriter {
   };
   Result<bool> walk(PyObject* value, std::size_t depth, Buffer& out);
 
-  // The entries of the dicts being written, innermost last; reused by
-  // every call.
-  std::vector<Entry> entries_;
+  // The entries of the dicts being written, innermost last: the calling
+  // thread's, kept between calls (a walk runs no Python code, so no other
+  // walk on the thread can interleave with it).
+  std::vector<Entry>& entries_ = thread_entries();
+  static std::vector<Entry>& thread_entries();
 };
 
 }  // namespace zembra::py

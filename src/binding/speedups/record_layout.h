@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,8 @@ class RecordLayout {
   // Appends "{" key:value, ... "}" for the staged values.
   void emit(Buffer& out) const;
 
+  bool built_for(std::span<const std::string> names, std::span<const std::size_t> order) const;
+
  private:
   struct Span {
     std::size_t start = 0;
@@ -49,10 +52,30 @@ class RecordLayout {
     std::size_t key_end;
     std::size_t field;
   };
+  std::vector<std::string> names_;
+  std::vector<std::size_t> order_;
   Buffer keys_;
   std::vector<Entry> entries_;
   std::vector<Span> spans_;
   Buffer stage_;
+};
+
+// A RecordLayout the calling thread keeps between calls: one built for the
+// same names and order is taken again with its keys' text and its buffers
+// (a call for one record then builds nothing), any other is built anew.
+// Given back when done; a nested call on the thread builds its own.
+class KeptRecordLayout {
+ public:
+  KeptRecordLayout(std::span<const std::string> names, std::span<const std::size_t> order);
+  ~KeptRecordLayout();
+  KeptRecordLayout(const KeptRecordLayout&) = delete;
+  KeptRecordLayout& operator=(const KeptRecordLayout&) = delete;
+
+  RecordLayout& operator*() { return *layout_; }
+  RecordLayout* operator->() { return layout_.get(); }
+
+ private:
+  std::unique_ptr<RecordLayout> layout_;
 };
 
 }  // namespace zembra::py

@@ -43,7 +43,7 @@ Unexpected<PythonRaised> typed_form_error(const char* kind, const std::string& d
 
 }  // namespace
 
-Status ValueWriter::write(PyObject* value) {
+Status ValueWriter::write_tree(PyObject* value) {
   Status status = run(value);
   while (!stack_.empty()) pop();  // levels left open by a failure
   return status;
@@ -70,29 +70,48 @@ Status ValueWriter::run(PyObject* root) {
         // The size is read on every step: writing an item may run code
         // that changes the list, as it may for the json module.
         PyObject* seq = frame.sequence.get();
-        if (frame.next < PySequence_Fast_GET_SIZE(seq)) {
+        bool back_to_top = false;  // left for the frame now on top
+        while (frame.next < PySequence_Fast_GET_SIZE(seq)) {
           if (frame.next) out.push_back(',');
-          Object item = Object::borrow(PySequence_Fast_GET_ITEM(seq, frame.next));
+          PyObject* raw = PySequence_Fast_GET_ITEM(seq, frame.next);
           ++frame.next;
+          // Plain scalars run no code, so the list cannot change meanwhile.
+          if (write_plain_scalar(raw)) continue;
+          Object item = Object::borrow(raw);
           ZB_CHECK_OK(begin(item.get()));  // may push: frame is not used after this
-          continue;
+          back_to_top = true;
+          break;
         }
+        if (back_to_top) continue;
         out.push_back(']');
         break;
       }
       case FrameKind::Dict: {
         PyObject* raw_key;
         PyObject* raw_value;
-        if (PyDict_Next(frame.container.get(), &frame.next, &raw_key, &raw_value)) {
-          Object key = Object::borrow(raw_key);
-          Object value = Object::borrow(raw_value);
+        bool back_to_top = false;  // left for the frame now on top
+        while (PyDict_Next(frame.container.get(), &frame.next, &raw_key, &raw_value)) {
           if (frame.wrote) out.push_back(',');
           frame.wrote = true;
+          // An exact str key with a plain scalar runs no code either.
+          if (Py_TYPE(raw_key) == &PyUnicode_Type) {
+            out_.note_surrogates(write_str_object(raw_key, out));
+            out.push_back(':');
+            if (write_plain_scalar(raw_value)) continue;
+            Object value = Object::borrow(raw_value);
+            ZB_CHECK_OK(begin(value.get()));
+            back_to_top = true;
+            break;
+          }
+          Object key = Object::borrow(raw_key);
+          Object value = Object::borrow(raw_value);
           ZB_CHECK_OK(write_key(key.get()));
           out.push_back(':');
           ZB_CHECK_OK(begin(value.get()));
-          continue;
+          back_to_top = true;
+          break;
         }
+        if (back_to_top) continue;
         out.push_back('}');
         break;
       }
@@ -138,8 +157,14 @@ Status ValueWriter::begin(PyObject* value) {
     out.append(value == Py_True ? "true" : "false");
     return {};
   }
-  if (type == &PyList_Type || type == &PyTuple_Type) return open_sequence(value);
-  if (type == &PyDict_Type) return open_dict(value);
+  if (type == &PyList_Type || type == &PyTuple_Type) {
+    if (write_plain_container(value)) return {};
+    return open_sequence(value);
+  }
+  if (type == &PyDict_Type) {
+    if (write_plain_container(value)) return {};
+    return open_dict(value);
+  }
   if (PyUnicode_Check(value)) {
     out_.note_surrogates(write_str_object(value, out));
     return {};
@@ -153,6 +178,58 @@ Status ValueWriter::begin(PyObject* value) {
     if (written) return {};
   }
   return not_serializable(value);
+}
+
+bool ValueWriter::write_plain_container(PyObject* value) {
+  Buffer& out = out_.buffer();
+  std::size_t start = out.size();
+  if (write_plain_level(value, 0)) return true;
+  out.truncate(start);
+  return false;
+}
+
+bool ValueWriter::write_plain_level(PyObject* value, int level) {
+  PyTypeObject* type = Py_TYPE(value);
+  bool is_dict = type == &PyDict_Type;
+  if (!is_dict && type != &PyList_Type && type != &PyTuple_Type) return false;
+  // A container nested in itself fails here, and the frames' walk reports it.
+  if (level >= kPlainLevels) return false;
+  if (Py_EnterRecursiveCall(kDepthWhere)) {
+    PyErr_Clear();  // the frames' walk meets the same limit and raises it
+    return false;
+  }
+  Buffer& out = out_.buffer();
+  bool plain = true;
+  if (!is_dict) {
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(value);
+    PyObject** items = PySequence_Fast_ITEMS(value);
+    out.push_back('[');
+    for (Py_ssize_t i = 0; i < n && plain; ++i) {
+      if (i) out.push_back(',');
+      plain = write_plain_scalar(items[i]) || write_plain_level(items[i], level + 1);
+    }
+    out.push_back(']');
+  } else {
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* item;
+    out.push_back('{');
+    bool first = true;
+    while (plain && PyDict_Next(value, &pos, &key, &item)) {
+      if (Py_TYPE(key) != &PyUnicode_Type) {
+        plain = false;
+        break;
+      }
+      if (!first) out.push_back(',');
+      first = false;
+      out_.note_surrogates(write_str_object(key, out));
+      out.push_back(':');
+      plain = write_plain_scalar(item) || write_plain_level(item, level + 1);
+    }
+    out.push_back('}');
+  }
+  Py_LeaveRecursiveCall();
+  return plain;
 }
 
 Status ValueWriter::write_long(PyObject* value) {

@@ -6,11 +6,13 @@
 // walked with a stack of our own, so deep nesting never deepens the C stack.
 #pragma once
 
+#include <cmath>
 #include <unordered_set>
 #include <vector>
 
 #include "binding/core/error.h"
 #include "binding/speedups/json_output.h"
+#include "pure/json_writer/json_text.h"
 
 namespace zembra::py {
 
@@ -22,7 +24,48 @@ class ValueWriter {
   ValueWriter(JsonOutput& out, bool typed_forms) : out_(out), typed_forms_(typed_forms) {}
 
   // On failure the buffer holds a partial text that the caller drops.
-  Status write(PyObject* value);
+  Status write(PyObject* value) {
+    if (write_plain_scalar(value)) return {};
+    return write_tree(value);
+  }
+  // An exact str, an int, a finite float, None, True or False, written
+  // without running any Python code; false (nothing written) for anything
+  // else, which write() then takes with the json module's full rules.
+  bool write_plain_scalar(PyObject* value) {
+    PyTypeObject* type = Py_TYPE(value);
+    Buffer& out = out_.buffer();
+    if (type == &PyUnicode_Type) {
+      out_.note_surrogates(write_str_object(value, out));
+      return true;
+    }
+    if (type == &PyLong_Type) {
+      auto* number = reinterpret_cast<PyLongObject*>(value);
+      if (PyUnstable_Long_IsCompact(number)) {
+        json::write_int(PyUnstable_Long_CompactValue(number), out);
+        return true;
+      }
+      int overflow = 0;
+      long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+      if (overflow) return false;  // beyond 64 bits: the int's own repr, in write()
+      json::write_int(v, out);
+      return true;
+    }
+    if (type == &PyFloat_Type) {
+      double v = PyFloat_AS_DOUBLE(value);
+      if (!std::isfinite(v)) return false;
+      json::write_float_repr(v, out);
+      return true;
+    }
+    if (value == Py_None) {
+      out.append("null");
+      return true;
+    }
+    if (type == &PyBool_Type) {
+      out.append(value == Py_True ? "true" : "false");
+      return true;
+    }
+    return false;
+  }
   // A dict key as the json module writes it: str, or int, float, bool and
   // None as text; other keys fail.
   Status write_key(PyObject* key);
@@ -37,6 +80,15 @@ class ValueWriter {
     bool wrote = false;
   };
 
+  Status write_tree(PyObject* value);
+  // An exact list, tuple or dict (str keys) holding only plain scalars and
+  // such containers, at most kPlainLevels deep, written in one go: nothing
+  // in it runs code, so it cannot change meanwhile, and each level is
+  // entered as the json module enters it. False, with nothing written, for
+  // anything else, which then takes the frames' walk from the start.
+  bool write_plain_container(PyObject* value);
+  bool write_plain_level(PyObject* value, int level);
+  static constexpr int kPlainLevels = 8;
   Status run(PyObject* root);
   Status begin(PyObject* value);
   Status write_long(PyObject* value);

@@ -13,11 +13,28 @@
 #include <string_view>
 
 #include "pure/common/buffer.h"
+#include "pure/json_writer/json_scan.h"
 
 namespace zembra::json {
 
-// A string literal for text that is valid UTF-8.
-void write_string(std::string_view utf8, Buffer& out);
+// write_string's case of sixteen bytes and more.
+void write_long_string(std::string_view utf8, Buffer& out);
+
+// A string literal for text that is valid UTF-8. Short texts (keys, most
+// values) are written here without a call.
+inline void write_string(std::string_view utf8, Buffer& out) {
+  std::size_t n = utf8.size();
+  if (n >= 16) {
+    write_long_string(utf8, out);
+    return;
+  }
+  char* start = out.reserve(6 * 15 + 2);
+  char* p = start;
+  *p++ = '"';
+  p = detail::write_short<false>(reinterpret_cast<const unsigned char*>(utf8.data()), n, p);
+  *p++ = '"';
+  out.commit(static_cast<std::size_t>(p - start));
+}
 
 // A string literal for the code units of an interpreter str (one, two or
 // four bytes per code point). A lone surrogate cannot be UTF-8; it is written
@@ -27,8 +44,23 @@ bool write_string_units(const std::uint8_t* units, std::size_t count, Buffer& ou
 bool write_string_units(const std::uint16_t* units, std::size_t count, Buffer& out);
 bool write_string_units(const std::uint32_t* units, std::size_t count, Buffer& out);
 
-void write_int(std::int64_t value, Buffer& out);
-void write_uint(std::uint64_t value, Buffer& out);
+inline void write_uint(std::uint64_t value, Buffer& out) {
+  char* start = out.reserve(20);
+  out.commit(static_cast<std::size_t>(detail::put_uint_at(value, start) - start));
+}
+
+inline void write_int(std::int64_t value, Buffer& out) {
+  char* start = out.reserve(21);
+  char* p = start;
+  // Negated in unsigned arithmetic, so the most negative value is fine too.
+  std::uint64_t magnitude = static_cast<std::uint64_t>(value);
+  if (value < 0) {
+    *p++ = '-';
+    magnitude = 0 - magnitude;
+  }
+  out.commit(static_cast<std::size_t>(detail::put_uint_at(magnitude, p) - start));
+}
+
 
 // repr(value) for a finite double: the shortest digits that read back as the
 // same value, positional when the decimal point falls within 16 digits of
