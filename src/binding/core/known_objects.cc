@@ -232,6 +232,9 @@ class UuidIntSlot {
     offset_ = -1;
     version_ = 0;
     if (!PyUnstable_Type_AssignVersionTag(type)) return;
+    // Unreadable this way stays known as such until the class changes.
+    unsigned int tag = type->tp_version_tag;
+    version_ = tag;
     PyObject* name = int_attribute_name();
     if (!name) {
       PyErr_Clear();
@@ -250,8 +253,11 @@ class UuidIntSlot {
         member->d_member->offset <= 0) {
       return;
     }
-    // Looking the descriptor up may have run code that changed the class.
-    version_ = type->tp_version_tag;
+    // A class changed while the descriptor was looked up is learned anew.
+    if (type->tp_version_tag != tag) {
+      version_ = 0;
+      return;
+    }
     offset_ = member->d_member->offset;
   }
 
