@@ -130,3 +130,31 @@ def test_calls_alternating_between_schemas():
     for _ in range(3):
         for schema, value in ((first, record), (same_names, swapped), (other, record), (first, swapped)):
             assert_same(lambda: zembra.serialize_json(value, schema), lambda: dumps(serialize(value, schema)))
+
+
+def uuid_holding(number):
+    """A UUID whose int slot holds number, set past UUID's read-only guard."""
+    value = uuid.UUID(int=1)
+    object.__setattr__(value, "int", number)
+    return value
+
+
+def assert_uuids_written_as_str(values):
+    schema = Schema({"key": Field(uuid.UUID)})
+    records = [{"key": v} for v in values]
+    expected = [{"key": str(v)} for v in values]
+    assert zembra.serialize_many_json(records, schema) == dumps(expected)
+    assert zembra.encode_json(values) == dumps([str(v) for v in values])
+    for record, text in zip(records, expected):
+        assert zembra.serialize_json(record, schema) == dumps(text)
+
+
+def test_uuid_number_read_as_its_class_reads_it(monkeypatch):
+    values = [uuid.UUID(int=0), uuid.UUID(int=2**128 - 1), uuid.uuid4(), uuid_holding(Int(7)), uuid_holding(True)]
+    assert_uuids_written_as_str(values)
+    # The class's own attribute changed after UUIDs were written: each value
+    # is then what the class now reads, and the slot again once restored.
+    monkeypatch.setattr(uuid.UUID, "int", property(lambda self: 12345))
+    assert_uuids_written_as_str(values)
+    monkeypatch.undo()
+    assert_uuids_written_as_str(values)

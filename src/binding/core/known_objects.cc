@@ -198,17 +198,91 @@ std::optional<Time> exact_time(PyObject* value) {
                  PyDateTime_TIME_GET_SECOND(value), PyDateTime_TIME_GET_MICROSECOND(value));
 }
 
+namespace {
+
+PyObject* int_attribute_name() {
+  static PyObject* name = PyUnicode_InternFromString("int");
+  return name;
+}
+
+// Where UUID keeps its number: the offset of the `int` slot in its
+// instances, read once from the class's member descriptor and trusted while
+// the class's version tag (which any change to the class or its bases
+// resets) stays the one seen then. The generic attribute read of the same
+// slot is the larger part of writing a UUID.
+class UuidIntSlot {
+ public:
+  // The instance's number, borrowed; nullptr when the slot cannot be read
+  // this way (then the attribute is read as usual).
+  PyObject* read(PyObject* value, PyTypeObject* type) {
+#ifdef Py_GIL_DISABLED
+    (void)value;
+    (void)type;
+    return nullptr;
+#else
+    if (type != type_ || type->tp_version_tag != version_ || version_ == 0) learn(type);
+    if (offset_ < 0) return nullptr;
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(value) + offset_);
+#endif
+  }
+
+ private:
+  void learn(PyTypeObject* type) {
+    type_ = type;
+    offset_ = -1;
+    version_ = 0;
+    if (!PyUnstable_Type_AssignVersionTag(type)) return;
+    // Unreadable this way stays known as such until the class changes.
+    unsigned int tag = type->tp_version_tag;
+    version_ = tag;
+    PyObject* name = int_attribute_name();
+    if (!name) {
+      PyErr_Clear();
+      return;
+    }
+    // The class attribute of a slot is its member descriptor itself.
+    PyObject* found = PyObject_GetAttr(reinterpret_cast<PyObject*>(type), name);
+    if (!found) {
+      PyErr_Clear();
+      return;
+    }
+    Object descriptor = Object::steal(found);
+    if (Py_TYPE(found) != &PyMemberDescr_Type) return;
+    auto* member = reinterpret_cast<PyMemberDescrObject*>(found);
+    if (member->d_common.d_type != type || member->d_member->type != Py_T_OBJECT_EX ||
+        member->d_member->offset <= 0) {
+      return;
+    }
+    // A class changed while the descriptor was looked up is learned anew.
+    if (type->tp_version_tag != tag) {
+      version_ = 0;
+      return;
+    }
+    offset_ = member->d_member->offset;
+  }
+
+  PyTypeObject* type_ = nullptr;  // compared only, never dereferenced once stale
+  unsigned int version_ = 0;
+  Py_ssize_t offset_ = -1;
+};
+
+}  // namespace
+
 Result<std::optional<Uuid>> exact_uuid(PyObject* value) {
   ZB_TRY(PyObject * type, uuid_type());
   if (reinterpret_cast<PyObject*>(Py_TYPE(value)) != type) return std::optional<Uuid>{};
-  static PyObject* int_name = PyUnicode_InternFromString("int");
-  if (!int_name) return python_error();
-  PyObject* number = nullptr;
-  if (PyObject_GetOptionalAttr(value, int_name, &number) < 0) {
-    PyErr_Clear();
-    return std::optional<Uuid>{};
+  static UuidIntSlot int_slot;
+  Object holder;
+  PyObject* number = int_slot.read(value, Py_TYPE(value));
+  if (!number) {
+    PyObject* name = int_attribute_name();
+    if (!name) return python_error();
+    if (PyObject_GetOptionalAttr(value, name, &number) < 0) {
+      PyErr_Clear();
+      return std::optional<Uuid>{};
+    }
+    holder = Object::steal(number);
   }
-  Object holder = Object::steal(number);
   if (!number || !PyLong_CheckExact(number)) return std::optional<Uuid>{};
   Uuid out;
   Py_ssize_t needed = PyLong_AsNativeBytes(number, out.bytes.data(), 16,

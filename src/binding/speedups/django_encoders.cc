@@ -6,6 +6,7 @@
 #include "binding/django/row_reader.h"
 #include "binding/speedups/json_output.h"
 #include "binding/speedups/model_record_writer.h"
+#include "binding/speedups/record_prefetch.h"
 #include "binding/speedups/speedups_functions.h"
 #include "binding/speedups/speedups_state.h"
 
@@ -67,6 +68,7 @@ Status write_list(PyObject* list, Buffer& out, Each&& each) {
   out.push_back('[');
   Py_ssize_t index = 0;
   ZB_CHECK_OK(for_each_item(list, [&](PyObject* item) -> Status {
+    prefetch_ahead(list, index);
     if (index) out.push_back(',');
     std::size_t start = out.size();
     ZB_CHECK_OK(each(item));
