@@ -27,7 +27,7 @@ from django.db.models.query import QuerySet
 from django.utils import timezone
 
 from zembra._compiled_queries import _NO_ROUTE, RelatedQuery, UniqueQuery, _plain_manager
-from zembra._row_readers import has_plain_query, plan_for, remember, time_zone_allows
+from zembra._row_readers import NO_ROWS, compiled_rows_query, plan_for, remember
 from zembra._speedups import ColumnLayout, InputPlan, parse_input
 
 __all__ = ["ModelResource", "key_fits", "query_rows", "serialize_rows", "settings_epoch"]
@@ -839,9 +839,6 @@ def _with_many(rows, specs, key_at: int, using: str) -> list[tuple]:
 def _cursor_rows(model, queryset: QuerySet, specs):
     """(rows, plan) straight from the cursor, or None where only Django's own
     converters can read the columns (the same readers as the queryset route)."""
-    from django.core.exceptions import EmptyResultSet
-    from django.db.models.sql.compiler import SQLCompiler
-
     plain = [s for s in specs if s.relation != "many"]
     attributes = [s.attribute for s in plain]
     fields = [s.model_field for s in plain]
@@ -851,17 +848,12 @@ def _cursor_rows(model, queryset: QuerySet, specs):
         attributes.append(model._meta.pk.attname)
         fields.append(model._meta.pk)
     rows_query = queryset.values_list(*attributes)
-    if not has_plain_query(queryset, rows_query):
+    compiled = compiled_rows_query(queryset, rows_query)
+    if compiled is None:
         return None
-    compiler = rows_query.query.get_compiler(using=rows_query.db)
-    if type(compiler) is not SQLCompiler or not time_zone_allows(compiler.connection):
-        return None
-    try:
-        sql, params = compiler.as_sql()
-    except EmptyResultSet:
-        sql = None
-    if not sql:
+    if compiled is NO_ROWS:
         return [], tuple(0 for _ in specs)
+    compiler, sql, params = compiled
     if not _selects(compiler, fields):
         return None
     plan = plan_for(("layer", model, rows_query.db, tuple(fields)), compiler, fields)

@@ -51,11 +51,10 @@ def has_plain_query(queryset, rows_query):
 NO_ROWS = object()
 
 
-def native_route(queryset, schema, fields):
-    """(compiler, sql, params, plan) when the native readers can read the
-    rows of the queryset's own SQL, NO_ROWS when it can have no rows, else
-    None (the values_list route)."""
-    rows_query = queryset.values_list(*schema.field_names_list)
+def compiled_rows_query(queryset, rows_query):
+    """(compiler, sql, params) of a values_list() query whose raw rows the
+    native readers may read, NO_ROWS when it can have no rows (as
+    values_list() finds too), else None."""
     if not has_plain_query(queryset, rows_query):
         return None
     compiler = rows_query.query.get_compiler(using=rows_query.db)
@@ -64,9 +63,19 @@ def native_route(queryset, schema, fields):
     try:
         sql, params = compiler.as_sql()
     except EmptyResultSet:
-        sql = None
-    if not sql:  # the query can have no rows, as values_list() finds too
         return NO_ROWS
+    return (compiler, sql, params) if sql else NO_ROWS
+
+
+def native_route(queryset, schema, fields):
+    """(compiler, sql, params, plan) when the native readers can read the
+    rows of the queryset's own SQL, NO_ROWS when it can have no rows, else
+    None (the values_list route)."""
+    rows_query = queryset.values_list(*schema.field_names_list)
+    compiled = compiled_rows_query(queryset, rows_query)
+    if compiled is None or compiled is NO_ROWS:
+        return compiled
+    compiler, sql, params = compiled
     if not selects_fields(compiler, fields):
         return None
     plan = plan_for((schema, queryset.model, rows_query.db, compiler.connection.vendor), compiler, fields)

@@ -2,6 +2,7 @@
 // appends to, made into a bytes object once the whole text is written.
 #pragma once
 
+#include <cmath>
 #include <memory>
 
 #include "binding/core/error.h"
@@ -26,6 +27,40 @@ inline bool write_str_object(PyObject* text, Buffer& out) {
 // Makes room at once for count - 1 more items about as long as the first
 // (a little more), instead of growing the buffer step by step.
 void reserve_like_first(Buffer& out, std::size_t first_size, Py_ssize_t count);
+
+// An int within 64 bits, a finite float, None, True or False, written as
+// json.dumps writes it without running any Python code; false (nothing
+// written) for any other value, which the caller takes its own way.
+inline bool write_plain_number(PyObject* value, Buffer& out) {
+  PyTypeObject* type = Py_TYPE(value);
+  if (type == &PyLong_Type) {
+    auto* number = reinterpret_cast<PyLongObject*>(value);
+    if (PyUnstable_Long_IsCompact(number)) {
+      json::write_int(PyUnstable_Long_CompactValue(number), out);
+      return true;
+    }
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (overflow) return false;  // beyond 64 bits: the int's own repr
+    json::write_int(v, out);
+    return true;
+  }
+  if (type == &PyFloat_Type) {
+    double v = PyFloat_AS_DOUBLE(value);
+    if (!std::isfinite(v)) return false;
+    json::write_float_repr(v, out);
+    return true;
+  }
+  if (value == Py_None) {
+    out.append("null");
+    return true;
+  }
+  if (type == &PyBool_Type) {
+    out.append(value == Py_True ? "true" : "false");
+    return true;
+  }
+  return false;
+}
 
 class JsonOutput {
  public:

@@ -30,27 +30,7 @@ Result<bool> PlainJsonWriter::write(PyObject* value, Buffer& out) {
 Result<bool> PlainJsonWriter::walk(PyObject* value, std::size_t depth, Buffer& out) {
   PyTypeObject* type = Py_TYPE(value);
   if (type == &PyUnicode_Type) return !write_str_object(value, out);
-  if (type == &PyLong_Type) {
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (overflow) return false;  // beyond 64 bits: the general conversion decides
-    json::write_int(v, out);
-    return true;
-  }
-  if (type == &PyFloat_Type) {
-    double v = PyFloat_AS_DOUBLE(value);
-    if (!std::isfinite(v)) return false;
-    json::write_float_repr(v, out);
-    return true;
-  }
-  if (value == Py_None) {
-    out.append("null");
-    return true;
-  }
-  if (type == &PyBool_Type) {
-    out.append(value == Py_True ? "true" : "false");
-    return true;
-  }
+  if (write_plain_number(value, out)) return true;
   bool is_list = type == &PyList_Type;
   bool is_tuple = type == &PyTuple_Type;
   bool is_dict = type == &PyDict_Type;

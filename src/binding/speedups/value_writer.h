@@ -38,33 +38,7 @@ class ValueWriter {
       out_.note_surrogates(write_str_object(value, out));
       return true;
     }
-    if (type == &PyLong_Type) {
-      auto* number = reinterpret_cast<PyLongObject*>(value);
-      if (PyUnstable_Long_IsCompact(number)) {
-        json::write_int(PyUnstable_Long_CompactValue(number), out);
-        return true;
-      }
-      int overflow = 0;
-      long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
-      if (overflow) return false;  // beyond 64 bits: the int's own repr, in write()
-      json::write_int(v, out);
-      return true;
-    }
-    if (type == &PyFloat_Type) {
-      double v = PyFloat_AS_DOUBLE(value);
-      if (!std::isfinite(v)) return false;
-      json::write_float_repr(v, out);
-      return true;
-    }
-    if (value == Py_None) {
-      out.append("null");
-      return true;
-    }
-    if (type == &PyBool_Type) {
-      out.append(value == Py_True ? "true" : "false");
-      return true;
-    }
-    return false;
+    return write_plain_number(value, out);
   }
   // A dict key as the json module writes it: str, or int, float, bool and
   // None as text; other keys fail.
