@@ -63,9 +63,10 @@ def json_chunks(queryset, schema, fields, *, lines: bool, batch_size: int) -> It
 def _cursor_scope(connection):
     """A transaction around the stream on PostgreSQL in autocommit mode.
     Outside a transaction a cursor must be declared WITH HOLD, and
-    PostgreSQL then computes and stores the whole result before it sends the
-    first row; in a transaction the rows are sent as they are found. The stream only reads,
-    so the transaction ends with a rollback or a commit alike."""
+    PostgreSQL then computes and stores the whole result before it sends
+    the first row; in a transaction the rows are sent as they are found.
+    The stream only reads, so the transaction ends with a rollback or a
+    commit alike."""
     if connection.vendor == "postgresql" and connection.get_autocommit() \
             and not connection.settings_dict.get("DISABLE_SERVER_SIDE_CURSORS"):
         return transaction.atomic(using=connection.alias)
